@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/Persistent.h"
+
 namespace vornesk {
 
 struct TRGBQuad {
@@ -28,12 +30,14 @@ constexpr TColor RGB(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
 // Returns 0 for a width of 0 or below.
 std::int64_t DibRowStride(std::int64_t width, int bitsPerPixel);
 
-class TBitmap {
+class TBitmap : public TPersistent {
  public:
   // 0 x 0 at 32 bits per pixel: a bitmap without pixels.
   TBitmap() = default;
   // Created white. Raises EOutOfResources when the raster cannot be had.
   TBitmap(int width, int height, int bitsPerPixel = 32);
+
+  std::string ClassName() const override { return "TBitmap"; }
 
   int Width() const { return width_; }
   int Height() const { return height_; }
