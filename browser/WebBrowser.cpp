@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrl>
+#include <QDateTime>
 #include <cerrno>
 #include <cstring>
 
@@ -109,28 +110,39 @@ void TWebBrowser::Attach(const QString& targetId) {
 }
 
 void TWebBrowser::StartNavigation() {
-  auto failOnError = [this](const QJsonObject& message) {
-    if (message.contains("error"))
-      Fail(std::make_exception_ptr(
-          EOutOfResources("The page cannot be shown at " + std::to_string(width_) + " x " +
-                          std::to_string(height_) + " pixels: " + ErrorText(message))));
+  // The page is navigated only when both have taken effect: the browser
+  // handles the commands of a session concurrently, and a load event that
+  // fires before Page.enable is done is never reported.
+  auto ready = std::make_shared<int>(0);
+  auto navigateWhenReady = [this, ready] {
+    if (++*ready == 2)
+      Send("Page.navigate", {{"url", QString::fromStdString(url_)}},
+           [this](const QJsonObject& reply) { OnNavigated(reply); });
   };
   Send("Emulation.setDeviceMetricsOverride",
        {{"width", width_}, {"height", height_}, {"deviceScaleFactor", 1}, {"mobile", false}},
-       failOnError);
-  Send("Page.enable", {}, {});
-  Send("Page.navigate", {{"url", QString::fromStdString(url_)}},
-       [this](const QJsonObject& message) {
+       [this, navigateWhenReady](const QJsonObject& message) {
          if (message.contains("error"))
-           return Fail(std::make_exception_ptr(Exception(ErrorText(message))));
-         const QJsonObject result = message.value("result").toObject();
-         const QString errorText = result.value("errorText").toString();
-         if (!errorText.isEmpty())
-           return Fail(std::make_exception_ptr(Exception(errorText.toStdString())));
-         if (result.value("isDownload").toBool())
-           return Fail(std::make_exception_ptr(Exception("The address is a download, not a page")));
-         document_ = true;
+           return Fail(std::make_exception_ptr(EOutOfResources(
+               "The page cannot be shown at " + std::to_string(width_) + " x " +
+               std::to_string(height_) + " pixels: " + ErrorText(message))));
+         navigateWhenReady();
        });
+  Send("Page.enable", {}, [this, navigateWhenReady](const QJsonObject& message) {
+    if (message.contains("error"))
+      return Fail(std::make_exception_ptr(EBrowserError(ErrorText(message))));
+    navigateWhenReady();
+  });
+}
+
+void TWebBrowser::OnNavigated(const QJsonObject& message) {
+  if (message.contains("error")) return Fail(std::make_exception_ptr(Exception(ErrorText(message))));
+  const QJsonObject result = message.value("result").toObject();
+  const QString errorText = result.value("errorText").toString();
+  if (!errorText.isEmpty()) return Fail(std::make_exception_ptr(Exception(errorText.toStdString())));
+  if (result.value("isDownload").toBool())
+    return Fail(std::make_exception_ptr(Exception("The address is a download, not a page")));
+  document_ = true;
 }
 
 void TWebBrowser::OnLoaded() {
@@ -170,6 +182,7 @@ int TWebBrowser::Send(const QString& method, const QJsonObject& params,
   if (!sessionId_.isEmpty() && !method.startsWith("Target.")) message["sessionId"] = sessionId_;
   QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact);
   bytes.append('\0');
+  if (getenv("VT_DEBUG")) fprintf(stderr, "%lld -> %s\n", (long long)QDateTime::currentMSecsSinceEpoch()%100000, bytes.constData());
   if (onReply) pending_[id] = onReply;
   if (!process_ || gone_) return id;
   const char* data = bytes.constData();
@@ -252,6 +265,7 @@ void TWebBrowser::OnReadable() {
         QByteArray::fromRawData(buffer_.data() + start, static_cast<qsizetype>(end - start)));
     start = end + 1;
     scanned_ = start;
+    if (getenv("VT_DEBUG")) fprintf(stderr, "%lld <- %.300s\n", (long long)QDateTime::currentMSecsSinceEpoch()%100000, document.toJson(QJsonDocument::Compact).left(300).constData());
     if (document.isObject()) Dispatch(document.object());
   }
   buffer_.erase(0, start);

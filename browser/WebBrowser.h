@@ -95,6 +95,7 @@ class TWebBrowser {
 
   void Attach(const QString& targetId);
   void StartNavigation();
+  void OnNavigated(const QJsonObject& message);
   void OnLoaded();
   void Complete(bool warnUnfinished);
   void Fail(std::exception_ptr error);
