@@ -92,6 +92,8 @@ std::string LowerCaseAscii(std::string_view text) {
   return result;
 }
 
-std::string OutputExtension(std::string_view path) { return LowerCaseAscii(ExtractFileExt(path)); }
+std::string OutputExtension(std::string_view path) {
+  return LowerCaseAscii(ExtractFileExt(path));
+}
 
 }  // namespace vornesk
