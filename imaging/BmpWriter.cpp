@@ -1,5 +1,6 @@
 #include "imaging/BmpWriter.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/Exceptions.h"
@@ -75,7 +76,20 @@ void SaveBitmapToStream(const TBitmap& bitmap, TStream& stream) {
     }
     stream.WriteBuffer(table.data(), 4 * static_cast<std::size_t>(colors));
   }
-  stream.WriteBuffer(bitmap.Bits(), static_cast<std::size_t>(pixelBytes));
+  const auto rowBytes = static_cast<std::size_t>(stride);
+  const auto used = static_cast<std::size_t>((std::int64_t{bitmap.Width()} * depth + 7) / 8);
+  if (used == rowBytes) {
+    stream.WriteBuffer(bitmap.Bits(), static_cast<std::size_t>(pixelBytes));
+    return;
+  }
+  // Whatever the raster holds past the last pixel, the padding of a row is
+  // written as zero bytes.
+  std::vector<std::uint8_t> row(rowBytes, 0);
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const std::uint8_t* stored = bitmap.Bits() + rowBytes * static_cast<std::size_t>(y);
+    std::copy_n(stored, used, row.begin());
+    stream.WriteBuffer(row.data(), rowBytes);
+  }
 }
 
 void SaveBitmapToFile(const TBitmap& bitmap, const std::string& path) {

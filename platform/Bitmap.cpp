@@ -1,6 +1,8 @@
 #include "platform/Bitmap.h"
 
+#include <algorithm>
 #include <new>
+#include <stdexcept>
 
 #include "platform/Exceptions.h"
 
@@ -9,8 +11,7 @@ namespace vornesk {
 namespace {
 
 bool ValidDepth(int bits) {
-  return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 ||
-         bits == 32;
+  return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
 // Beyond this a raster is refused rather than attempted: the engine cannot
@@ -54,13 +55,20 @@ void TBitmap::SetBitsPerPixel(int bitsPerPixel) {
 void TBitmap::Allocate() {
   if (width_ < 0 || height_ < 0) throw EOutOfResources();
   const std::int64_t stride = DibRowStride(width_, bitsPerPixel_);
+  if (height_ > 0 && stride > kMaxRasterBytes / height_) throw EOutOfResources();
   const std::int64_t total = stride * height_;
-  if (total > kMaxRasterBytes) throw EOutOfResources();
   std::vector<std::uint8_t> bits;
   try {
-    // 0xFF bytes are white at every direct depth.
+    // 0xFF bytes are white at every direct depth; the padding at the end of
+    // each row is zero, as in a device-independent copy.
     bits.assign(static_cast<std::size_t>(total), 0xFF);
+    const std::int64_t used = (std::int64_t{width_} * bitsPerPixel_ + 7) / 8;
+    if (used < stride)
+      for (std::int64_t row = 0; row < height_; ++row)
+        std::fill(bits.begin() + row * stride + used, bits.begin() + (row + 1) * stride, 0);
   } catch (const std::bad_alloc&) {
+    throw EOutOfResources();
+  } catch (const std::length_error&) {
     throw EOutOfResources();
   }
   bits_ = std::move(bits);

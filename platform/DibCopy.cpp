@@ -9,7 +9,9 @@ namespace vornesk {
 
 namespace {
 
-inline std::uint8_t Widen5(unsigned v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); }
+inline std::uint8_t Widen5(unsigned v) {
+  return static_cast<std::uint8_t>((v << 3) | (v >> 2));
+}
 
 void Rows16To24(const TBitmap& source, std::uint8_t* destination, std::size_t stride) {
   const int width = source.Width();

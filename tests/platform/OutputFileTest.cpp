@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/Exceptions.h"
+#include "platform/OutputFile.h"
+#include "tests/support/TempDir.h"
+
+namespace vornesk {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+std::vector<unsigned char> Bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
+
+void WriteText(TOutputFile& file, const std::string& text) {
+  file.WriteBuffer(text.data(), text.size());
+}
+
+TEST(OutputFile, CommittedFileHoldsEverythingWrittenAndNothingElseIsLeft) {
+  TempDir dir;
+  const std::string path = dir.File("image.bin");
+  {
+    TOutputFile file(path);
+    WriteText(file, "first ");
+    // Larger than the internal buffer, so both the buffered and the direct
+    // paths are taken.
+    file.WriteBuffer(std::string(200000, 'x').data(), 200000);
+    WriteText(file, " last");
+    file.Commit();
+  }
+  const auto content = ReadFileBytes(path);
+  ASSERT_EQ(content.size(), 6u + 200000u + 5u);
+  EXPECT_EQ(std::string(content.begin(), content.begin() + 6), "first ");
+  EXPECT_EQ(std::string(content.end() - 5, content.end()), " last");
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"image.bin"});
+}
+
+TEST(OutputFile, ReplacesALongerFileAsAWhole) {
+  TempDir dir;
+  const std::string path = dir.File("out.png");
+  WriteFileBytes(path, std::string(1000, 'o'));
+  TOutputFile file(path);
+  WriteText(file, "new");
+  file.Commit();
+  EXPECT_EQ(ReadFileBytes(path), Bytes("new"));
+}
+
+TEST(OutputFile, NothingAppearsAndAnOlderFileSurvivesWithoutCommit) {
+  TempDir dir;
+  const std::string kept = dir.File("kept.bmp");
+  const std::string fresh = dir.File("fresh.bmp");
+  WriteFileBytes(kept, "old content");
+  {
+    TOutputFile a(kept);
+    TOutputFile b(fresh);
+    WriteText(a, "partial");
+    WriteText(b, "partial");
+  }
+  EXPECT_EQ(ReadFileBytes(kept), Bytes("old content"));
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"kept.bmp"});
+}
+
+TEST(OutputFile, MissingFolderNamesTheAbsolutePathAndTheReason) {
+  TempDir dir;
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());
+  try {
+    TOutputFile file("missing/sub/../out.png");
+    FAIL() << "created a file in a missing folder";
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(error.Message(), "Cannot create file \"" + dir.File("missing/out.png") +
+                                   "\". No such file or directory");
+  }
+  std::filesystem::current_path(previous);
+}
+
+TEST(OutputFile, AFolderAtThePathCannotBeCreated) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("taken"));
+  try {
+    TOutputFile file(dir.File("taken"));
+    FAIL() << "opened a folder as a file";
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(error.Message(), "Cannot create file \"" + dir.File("taken") + "\". Is a directory");
+  }
+}
+
+TEST(OutputFile, DeviceFilesAreWrittenInPlace) {
+  {
+    TOutputFile null("/dev/null");
+    WriteText(null, "discarded");
+    null.Commit();
+  }
+  struct stat info {};
+  ASSERT_EQ(stat("/dev/null", &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+
+  TOutputFile full("/dev/full");
+  WriteText(full, "no room");
+  EXPECT_THROW(full.Commit(), EWriteError);
+}
+
+TEST(OutputFile, WriteErrorHasTheStreamMessage) {
+  TOutputFile full("/dev/full");
+  const std::vector<char> block(1 << 20, 'z');
+  try {
+    full.WriteBuffer(block.data(), block.size());
+    full.Commit();
+    FAIL() << "a full device took the bytes";
+  } catch (const EWriteError& error) {
+    EXPECT_EQ(error.Message(), "Stream write error");
+  }
+}
+
+// A file-size limit makes the system store fewer bytes than asked, as a full
+// disk does. Runs in a child so the limit stays there.
+TEST(OutputFile, ShortWriteLeavesTheOlderFileAndNoTemporary) {
+  TempDir dir;
+  const std::string path = dir.File("out.bmp");
+  WriteFileBytes(path, "previous image");
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int status = 3;
+    try {
+      TOutputFile file(path);
+      const std::vector<char> block(100000, 'b');
+      file.WriteBuffer(block.data(), block.size());
+      file.Commit();
+      status = 2;
+    } catch (const EWriteError&) {
+      status = 0;
+    } catch (...) {
+    }
+    _exit(status);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: the write succeeded, 3: another failure";
+  EXPECT_EQ(ReadFileBytes(path), Bytes("previous image"));
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.bmp"});
+}
+
+TEST(OutputFile, NewFileFollowsTheUmaskAndAReplacedOneKeepsItsMode) {
+  TempDir dir;
+  const mode_t previous = umask(022);
+  const std::string fresh = dir.File("fresh.jpg");
+  const std::string existing = dir.File("existing.jpg");
+  WriteFileBytes(existing, "x");
+  chmod(existing.c_str(), 0640);
+  for (const auto& path : {fresh, existing}) {
+    TOutputFile file(path);
+    WriteText(file, "data");
+    file.Commit();
+  }
+  umask(previous);
+  struct stat info {};
+  ASSERT_EQ(stat(fresh.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+  ASSERT_EQ(stat(existing.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(OutputFile, ASymbolicLinkIsWrittenThroughAndKept) {
+  TempDir dir;
+  const std::string target = dir.File("target.png");
+  const std::string link = dir.File("link.png");
+  WriteFileBytes(target, "old");
+  std::filesystem::create_symlink(target, link);
+  TOutputFile file(link);
+  WriteText(file, "new image");
+  file.Commit();
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(target), Bytes("new image"));
+}
+
+}  // namespace
+}  // namespace vornesk
