@@ -47,6 +47,18 @@ struct CompressOutcome {
   int messageCode = 0;
 };
 
+// One row of the 24-bit copy (blue, green, red) in the red, green, blue order
+// the library takes.
+inline void BgrToRgb(const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
+  for (std::size_t x = 0; x < width; ++x) {
+    out[0] = in[2];
+    out[1] = in[1];
+    out[2] = in[0];
+    in += 3;
+    out += 3;
+  }
+}
+
 // Compresses the image into a baseline JFIF stream handed to `append` in
 // 4096-byte steps. An image of width or height 0 produces nothing. The
 // library state is destroyed before this returns, on every path.

@@ -2,14 +2,16 @@
 // limits of the format and what is left on disk when a save fails.
 
 #include <gtest/gtest.h>
-#include <jerror.h>
-#include <jpeglib.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
+
+// clang-format off
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
 
 #include "JpegTestSupport.h"
 #include "imaging/JpegImage.h"
