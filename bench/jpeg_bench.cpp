@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -216,10 +217,11 @@ void BM_PixelPreparation(benchmark::State& state) {
   const auto stride = static_cast<std::size_t>(DibRowStride(width, 24));
   std::vector<std::uint8_t> row(3 * static_cast<std::size_t>(width));
   for (auto _ : state) {
-    std::vector<std::uint8_t> copy(stride * static_cast<std::size_t>(height));
-    GetDIBits(f.capture, 24, copy.data(), nullptr);
+    const auto copy =
+        std::make_unique_for_overwrite<std::uint8_t[]>(stride * static_cast<std::size_t>(height));
+    GetDIBits(f.capture, 24, copy.get(), nullptr);
     for (int y = 0; y < height; ++y) {
-      jpeg::BgrToRgb(copy.data() + stride * static_cast<std::size_t>(height - 1 - y), row.data(),
+      jpeg::BgrToRgb(copy.get() + stride * static_cast<std::size_t>(height - 1 - y), row.data(),
                      static_cast<std::size_t>(width));
       benchmark::DoNotOptimize(row.data());
       benchmark::ClobberMemory();

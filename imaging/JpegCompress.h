@@ -6,8 +6,10 @@
 // right exception once the library state is gone.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace vornesk::jpeg {
 
@@ -48,9 +50,24 @@ struct CompressOutcome {
 };
 
 // One row of the 24-bit copy (blue, green, red) in the red, green, blue order
-// the library takes.
+// the library takes. On little-endian machines each pixel is moved as one
+// 32-bit word, byte-swapped and shifted; the word reaches one byte into the
+// next pixel, which the next step rewrites, so only the last pixel goes byte
+// by byte.
 inline void BgrToRgb(const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
-  for (std::size_t x = 0; x < width; ++x) {
+  if (width == 0) return;
+  std::size_t x = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; x + 1 < width; ++x) {
+      std::uint32_t word;
+      std::memcpy(&word, in, 4);
+      word = __builtin_bswap32(word) >> 8;
+      std::memcpy(out, &word, 4);
+      in += 3;
+      out += 3;
+    }
+  }
+  for (; x < width; ++x) {
     out[0] = in[2];
     out[1] = in[1];
     out[2] = in[0];

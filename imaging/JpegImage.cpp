@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 // clang-format off
@@ -65,27 +66,30 @@ void TJPEGImage::Compress() {
 
   // The library takes every pixel as three 8-bit samples, whatever the
   // bitmap's depth.
-  std::vector<std::uint8_t> copy;
-  std::vector<std::uint8_t> rowBuffer;
+  // Every byte of both is written before it is read, so neither is zeroed.
+  std::unique_ptr<std::uint8_t[]> copy;
+  std::unique_ptr<std::uint8_t[]> rowBuffer;
   std::size_t stride = 0;
   if (width > 0 && height > 0) {
     stride = static_cast<std::size_t>(DibRowStride(width, 24));
     try {
-      copy.resize(stride * static_cast<std::size_t>(height));
-      rowBuffer.resize(3 * static_cast<std::size_t>(width));
+      copy =
+          std::make_unique_for_overwrite<std::uint8_t[]>(stride * static_cast<std::size_t>(height));
+      rowBuffer =
+          std::make_unique_for_overwrite<std::uint8_t[]>(3 * static_cast<std::size_t>(width));
     } catch (const std::bad_alloc&) {
       throw EOutOfResources();
     }
-    GetDIBits(*bitmap_, 24, copy.data(), nullptr);
+    GetDIBits(*bitmap_, 24, copy.get(), nullptr);
   }
 
   std::vector<std::uint8_t> block;
   jpeg::CompressJob job;
-  job.rows = copy.data();
+  job.rows = copy.get();
   job.stride = stride;
   job.width = width;
   job.height = height;
-  job.rowBuffer = rowBuffer.data();
+  job.rowBuffer = rowBuffer.get();
   job.quality = compressionQuality_;
   job.grayscale = grayscale_;
   job.progressive = progressiveEncoding_;
