@@ -11,6 +11,9 @@ namespace vornesk::jpeg {
 
 namespace {
 
+// The release 6b interface; the structures below are laid out for it.
+static_assert(JPEG_LIB_VERSION == 62);
+
 constexpr std::size_t kOutputStep = 4096;
 
 // Everything below holds only trivially destructible objects, and no frame
@@ -85,7 +88,7 @@ void Steps(State& state) {
   jpeg_compress_struct& cinfo = state.cinfo;
   const CompressJob& job = *state.job;
 
-  jpeg_CreateCompress(&cinfo, 62, sizeof(cinfo));
+  jpeg_CreateCompress(&cinfo, JPEG_LIB_VERSION, sizeof(jpeg_compress_struct));
   cinfo.dest = &state.destination.pub;
   if (job.width <= 0 || job.height <= 0) return;
 

@@ -65,8 +65,8 @@ void TJPEGImage::Compress() {
   const int height = bitmap_ != nullptr ? bitmap_->Height() : 0;
 
   // The library takes every pixel as three 8-bit samples, whatever the
-  // bitmap's depth.
-  // Every byte of both is written before it is read, so neither is zeroed.
+  // bitmap's depth. Neither buffer is zeroed: every byte of both is written
+  // before it is read.
   std::unique_ptr<std::uint8_t[]> copy;
   std::unique_ptr<std::uint8_t[]> rowBuffer;
   std::size_t stride = 0;
