@@ -61,6 +61,8 @@ class TJPEGImage : public TPersistent {
   // it: the bitmap must stay alive and unchanged until the object is saved
   // (or given another bitmap). Drops any compressed data held.
   void Assign(const TBitmap& source);
+  // A temporary would be gone before the save.
+  void Assign(const TBitmap&& source) = delete;
 
   int Width() const;
   int Height() const;

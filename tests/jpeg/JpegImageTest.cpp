@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 // clang-format off
@@ -207,6 +208,14 @@ TEST(JpegImage, GrayscaleAndProgressiveEncoding) {
 
 // ---------------------------------------------------------------------------
 // The object's data
+
+// The object shares the bitmap it is given, so it refuses one about to go.
+template <typename Source>
+concept Assignable = requires(TJPEGImage jpeg, Source&& source) {
+  jpeg.Assign(std::forward<Source>(source));
+};
+static_assert(Assignable<TBitmap&> && Assignable<const TBitmap&>);
+static_assert(!Assignable<TBitmap> && !Assignable<TBitmap&&>);
 
 TEST(JpegImage, KeepsItsDataUntilAnotherBitmapIsAssigned) {
   TBitmap bitmap = SolidBitmap(16, 8, {255, 0, 0});
