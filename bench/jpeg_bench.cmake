@@ -1,0 +1,6 @@
+find_package(PNG REQUIRED)
+target_link_libraries(jpeg_bench PRIVATE vornesk_jpeg JPEG::JPEG PNG::PNG)
+find_program(VORNESK_BENCH_CJPEG cjpeg)
+if(VORNESK_BENCH_CJPEG)
+  target_compile_definitions(jpeg_bench PRIVATE VORNESK_CJPEG="${VORNESK_BENCH_CJPEG}")
+endif()
