@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrl>
-#include <QDateTime>
 #include <cerrno>
 #include <cstring>
 
@@ -182,7 +181,6 @@ int TWebBrowser::Send(const QString& method, const QJsonObject& params,
   if (!sessionId_.isEmpty() && !method.startsWith("Target.")) message["sessionId"] = sessionId_;
   QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact);
   bytes.append('\0');
-  if (getenv("VT_DEBUG")) fprintf(stderr, "%lld -> %s\n", (long long)QDateTime::currentMSecsSinceEpoch()%100000, bytes.constData());
   if (onReply) pending_[id] = onReply;
   if (!process_ || gone_) return id;
   const char* data = bytes.constData();
@@ -265,7 +263,6 @@ void TWebBrowser::OnReadable() {
         QByteArray::fromRawData(buffer_.data() + start, static_cast<qsizetype>(end - start)));
     start = end + 1;
     scanned_ = start;
-    if (getenv("VT_DEBUG")) fprintf(stderr, "%lld <- %.300s\n", (long long)QDateTime::currentMSecsSinceEpoch()%100000, document.toJson(QJsonDocument::Compact).left(300).constData());
     if (document.isObject()) Dispatch(document.object());
   }
   buffer_.erase(0, start);
