@@ -62,7 +62,16 @@ TWebBrowser::TWebBrowser() {
   signal(SIGPIPE, SIG_IGN);
   loadTimer_.setSingleShot(true);
   QObject::connect(&loadTimer_, &QTimer::timeout, [this] {
-    if (!completed_ && !failed_) Complete(true);
+    if (completed_ || failed_) return;
+    if (!document_)
+      return Fail(std::make_exception_ptr(EBrowserError("The page did not answer within " +
+                                                        std::to_string(LoadLimit.count() / 1000) +
+                                                        " seconds")));
+    // What has arrived is drawn first; a renderer too busy to draw a frame
+    // is captured as it is all the same.
+    Send("Runtime.evaluate", {{"expression", kNextFrame}, {"awaitPromise", true}},
+         [this](const QJsonObject&) { Complete(true); });
+    QTimer::singleShot(2000, &loadTimer_, [this] { Complete(true); });
   });
 }
 
@@ -80,7 +89,13 @@ void TWebBrowser::Navigate(const std::string& address) {
   process_ = std::make_unique<TBrowserProcess>(FindBrowser());
   notifier_ = std::make_unique<QSocketNotifier>(process_->EventFd(), QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
-  loadTimer_.start(LoadLimit);
+  // A browser that starts but never gets as far as loading the page.
+  QTimer::singleShot(kCallLimit, &loadTimer_, [this] {
+    if (!loadTimer_.isActive() && !completed_)
+      Fail(std::make_exception_ptr(EBrowserError("The browser did not answer within " +
+                                                 std::to_string(kCallLimit.count() / 1000) +
+                                                 " seconds")));
+  });
 
   Send("Target.getTargets", {}, [this](const QJsonObject& message) {
     if (message.contains("error"))
@@ -114,17 +129,18 @@ void TWebBrowser::StartNavigation() {
   // fires before Page.enable is done is never reported.
   auto ready = std::make_shared<int>(0);
   auto navigateWhenReady = [this, ready] {
-    if (++*ready == 2)
-      Send("Page.navigate", {{"url", QString::fromStdString(url_)}},
-           [this](const QJsonObject& reply) { OnNavigated(reply); });
+    if (++*ready != 2) return;
+    loadTimer_.start(LoadLimit);
+    Send("Page.navigate", {{"url", QString::fromStdString(url_)}},
+         [this](const QJsonObject& reply) { OnNavigated(reply); });
   };
   Send("Emulation.setDeviceMetricsOverride",
        {{"width", width_}, {"height", height_}, {"deviceScaleFactor", 1}, {"mobile", false}},
        [this, navigateWhenReady](const QJsonObject& message) {
          if (message.contains("error"))
-           return Fail(std::make_exception_ptr(EOutOfResources(
-               "The page cannot be shown at " + std::to_string(width_) + " x " +
-               std::to_string(height_) + " pixels: " + ErrorText(message))));
+           return Fail(std::make_exception_ptr(
+               EOutOfResources("The page cannot be shown at " + std::to_string(width_) + " x " +
+                               std::to_string(height_) + " pixels: " + ErrorText(message))));
          navigateWhenReady();
        });
   Send("Page.enable", {}, [this, navigateWhenReady](const QJsonObject& message) {
@@ -135,10 +151,12 @@ void TWebBrowser::StartNavigation() {
 }
 
 void TWebBrowser::OnNavigated(const QJsonObject& message) {
-  if (message.contains("error")) return Fail(std::make_exception_ptr(Exception(ErrorText(message))));
+  if (message.contains("error"))
+    return Fail(std::make_exception_ptr(Exception(ErrorText(message))));
   const QJsonObject result = message.value("result").toObject();
   const QString errorText = result.value("errorText").toString();
-  if (!errorText.isEmpty()) return Fail(std::make_exception_ptr(Exception(errorText.toStdString())));
+  if (!errorText.isEmpty())
+    return Fail(std::make_exception_ptr(Exception(errorText.toStdString())));
   if (result.value("isDownload").toBool())
     return Fail(std::make_exception_ptr(Exception("The address is a download, not a page")));
   document_ = true;
