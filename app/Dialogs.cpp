@@ -1,10 +1,16 @@
 #include "app/Dialogs.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <string_view>
 
 namespace vornesk {
 
@@ -39,6 +45,34 @@ void ShowBox(const std::string& caption, const std::string& text, QMessageBox::I
 
 bool HasDisplay() {
   return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+}
+
+bool DisplayReachable() {
+  if (IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM") || !IsSet("DISPLAY")) return true;
+  // ":N", ":N.S" or "unix:N": the local socket of display N. Remote displays
+  // are left to Qt.
+  std::string_view display = std::getenv("DISPLAY");
+  if (display.starts_with("unix:")) display.remove_prefix(4);
+  if (!display.starts_with(":")) return true;
+  display.remove_prefix(1);
+  const std::string number(display.substr(0, display.find('.')));
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return true;
+  const std::string path = "/tmp/.X11-unix/X" + number;
+  // The X server listens on an abstract socket and on the file; either will do.
+  for (const bool abstract : {true, false}) {
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return true;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::size_t offset = abstract ? 1 : 0;
+    std::memcpy(address.sun_path + offset, path.c_str(), path.size());
+    const auto length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
+    const bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), length) == 0;
+    close(probe);
+    if (connected) return true;
+  }
+  return false;
 }
 
 void SetWindowMode(bool windows) {

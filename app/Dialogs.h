@@ -15,6 +15,12 @@ constexpr const char* kApplicationTitle = "Vornesk";
 
 bool HasDisplay();
 
+// Whether the X display that DISPLAY names accepts connections, when that is
+// the display Qt would open; true when it cannot tell. Qt ends the process
+// when its display cannot be opened, so an unreachable display is better
+// treated as none.
+bool DisplayReachable();
+
 // Whether dialogs are shown as windows; decided once at start-up.
 void SetWindowMode(bool windows);
 bool WindowMode();

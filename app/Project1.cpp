@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QImageReader>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -23,7 +24,10 @@ int main(int argc, char** argv) {
   int qtArgc = 1;
   char name[] = "vornesk";
   char* qtArgv[] = {name, nullptr};
-  const bool windows = HasDisplay();
+  const bool windows = HasDisplay() && DisplayReachable();
+  if (HasDisplay() && !windows)
+    ShowWarning("cannot open the display " + std::string(std::getenv("DISPLAY")) +
+                "; going on without a window");
   SetWindowMode(windows);
   std::unique_ptr<QCoreApplication> application;
   if (windows)

@@ -274,17 +274,20 @@ TEST_F(Capture, TheNumberRuleAndEmptyArgumentsHoldEndToEnd) {
     int width;
     int height;
   };
-  for (const Case& c : std::initializer_list<Case>{
-           {{page, "$320", "0x258", "hex.bmp"}, 800, 600},
-           {{page, "", "800", "600", "empty.bmp"}, 800, 600},
-           {{page, "50px", " 40", "units.bmp"}, 1024, 40},
-           {{page, "0", "3", "nocolumns.bmp"}, 0, 3},
+  for (const Case& c : std::initializer_list<Case> {
+         {{page, "$320", "0x258", "hex.bmp"}, 800, 600},
+             {{page, "", "800", "600", "empty.bmp"}, 800, 600},
+             {{page, "50px", " 40", "units.bmp"}, 1024, 40},
+             {{page, "0", "3", "nocolumns.bmp"}, 0, 3},
+#if VORNESK_HAVE_JPEG
+             {{page, "5", "0", "norows.jpg"}, 5, 0},
+#endif
        }) {
     const RunResult run = Run(c.arguments);
     const std::string output = Out(c.arguments.back());
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    if (c.width == 0) {
-      // An image without pixels is an empty BMP file.
+    if (c.width == 0 || c.height == 0) {
+      // An image without pixels is an empty BMP or JPEG file.
       EXPECT_EQ(fs::file_size(output), 0u);
       continue;
     }
@@ -443,6 +446,19 @@ TEST_F(Capture, WithADisplayTheWindowClosesByItselfAfterTheCapture) {
   const RunResult run = Run({"file://" + page, "90", "30", Out("shot.bmp")}, options);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   ExpectCoordinates(ReadBmp(Out("shot.bmp")), 90, 30);
+}
+
+TEST_F(Capture, ADisplayThatCannotBeOpenedMeansNoWindow) {
+  int display = 900 + static_cast<int>(getpid() % 90);
+  while (access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0) ++display;
+  const std::string page = Page("coordinates.html", kCoordinatePage);
+  RunOptions options;
+  options.environment["DISPLAY"] = ":" + std::to_string(display);
+  const RunResult run = Run({"file://" + page, "30", "20", Out("shot.bmp")}, options);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err, "vornesk: cannot open the display :" + std::to_string(display) +
+                         "; going on without a window\n");
+  ExpectCoordinates(ReadBmp(Out("shot.bmp")), 30, 20);
 }
 
 TEST_F(Capture, UnderARealXServerTheWindowComesAndGoes) {
