@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrl>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
