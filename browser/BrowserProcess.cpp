@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 extern char** environ;
@@ -63,9 +64,9 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 std::vector<pid_t> ChildPids() {
   std::vector<pid_t> children;
   const pid_t self = getpid();
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) return children;
-  while (const dirent* entry = readdir(proc)) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+  if (!proc) return children;
+  while (const dirent* entry = readdir(proc.get())) {
     char* end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);
     if (pid <= 0 || *end != '\0') continue;
@@ -86,7 +87,6 @@ std::vector<pid_t> ChildPids() {
     if (std::sscanf(close + 1, " %c %ld", &state, &parent) == 2 && parent == self)
       children.push_back(static_cast<pid_t>(pid));
   }
-  closedir(proc);
   return children;
 }
 
