@@ -17,7 +17,7 @@ namespace {
 constexpr std::int64_t kMaxViewport = 16384;
 
 constexpr const char* kStatusText = "Taking a screen shot...";
-constexpr const char* kInfoText = "https://example.org/vornesk";
+constexpr const char* kInfoText = "example.org/vornesk";
 
 constexpr const char* kNoScrollbars =
     "try { document.body.style.overflowX = 'hidden'; } catch (e) {}\n"

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <cstdlib>
 
 #include "app/Capture.h"
@@ -134,6 +135,8 @@ TEST_F(MainWindow, IsASmallToolWindowWithTheCentredStatusText) {
   EXPECT_EQ(window->Label1.geometry(), QRect(24, 64, 138, 13));
   EXPECT_FALSE(window->Label1.wordWrap());
   EXPECT_FALSE(window->Label1.text().isEmpty());
+  EXPECT_LE(QFontMetrics(window->Label1.font()).horizontalAdvance(window->Label1.text()), 138)
+      << "the informational line does not fit its label";
   // The status panel lies above the browser panel and hides it.
   const QObjectList& children = window->children();
   EXPECT_LT(children.indexOf(&window->P2), children.indexOf(&window->P));
