@@ -4,10 +4,12 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
+#include <sstream>
 
 #include "tests/app/Images.h"
 #include "tests/app/Runner.h"
@@ -52,15 +54,22 @@ bool IsEmptyFolder(const fs::path& folder) {
   return fs::is_empty(folder);
 }
 
-// Processes whose environment names `text`: the browser and everything it
-// started carry the private profile's folder in HOME.
-std::vector<int> ProcessesMentioning(const std::string& text) {
-  std::vector<int> found;
+// Processes whose parent is this test program. The tests make it the
+// subreaper of everything they start, so a browser process that outlived its
+// vornesk would turn up here.
+std::vector<pid_t> ChildProcesses() {
+  std::vector<pid_t> found;
+  const std::string self = std::to_string(getpid());
   for (const auto& entry : fs::directory_iterator("/proc")) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string environment = ReadText(entry.path().string() + "/environ");
-    if (environment.find(text) != std::string::npos) found.push_back(std::stoi(name));
+    const std::string stat = ReadText(entry.path().string() + "/stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state, parent;
+    fields >> state >> parent;
+    if (parent == self) found.push_back(std::stoi(name));
   }
   return found;
 }
@@ -68,6 +77,7 @@ std::vector<int> ProcessesMentioning(const std::string& text) {
 class Capture : public ::testing::Test {
  protected:
   void SetUp() override {
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     for (const char* folder : {"home", "tmp", "work", "pages"})
       fs::create_directory(dir_.Path() / folder);
   }
@@ -76,7 +86,12 @@ class Capture : public ::testing::Test {
   void TearDown() override {
     EXPECT_TRUE(IsEmptyFolder(Home())) << "HOME was written to";
     EXPECT_TRUE(IsEmptyFolder(Tmp())) << "a temporary profile was left behind";
-    EXPECT_TRUE(ProcessesMentioning(Tmp().string()).empty()) << "a browser process survived";
+    const std::vector<pid_t> left = ChildProcesses();
+    EXPECT_TRUE(left.empty()) << left.size() << " processes survived the run";
+    for (const pid_t pid : left) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
   }
 
   fs::path Home() const { return dir_.Path() / "home"; }
