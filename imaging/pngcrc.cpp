@@ -1,6 +1,9 @@
-// CRC-32 of the PNG standard (reflected polynomial 0xEDB88320), one table
-// lookup per byte.
+// CRC-32 of the PNG standard (reflected polynomial 0xEDB88320). UpdateCrc is
+// the plain table-driven form, one lookup per byte; record checksums use an
+// equivalent form that reads eight bytes per step through eight derived
+// tables, since the image data is most of the bytes a save checksums.
 #include <array>
+#include <cstring>
 
 #include "imaging/pngimage.h"
 
@@ -26,6 +29,38 @@ const TCrcTable& CrcTable() {
   return table;
 }
 
+// Table k gives the effect of a byte followed by k zero bytes.
+using TSlicedTables = std::array<TCrcTable, 8>;
+
+TSlicedTables MakeSlicedTables() {
+  TSlicedTables tables{};
+  tables[0] = CrcTable();
+  for (std::size_t k = 1; k < tables.size(); ++k)
+    for (std::size_t n = 0; n < 256; ++n)
+      tables[k][n] = (tables[k - 1][n] >> 8) ^ tables[0][tables[k - 1][n] & 0xFF];
+  return tables;
+}
+
+const TSlicedTables& SlicedTables() {
+  static const TSlicedTables tables = MakeSlicedTables();
+  return tables;
+}
+
+// The same register as UpdateCrc, eight bytes at a time.
+std::uint32_t UpdateCrcSliced(std::uint32_t crc, const std::uint8_t* bytes, std::size_t count) {
+  const TSlicedTables& t = SlicedTables();
+  while (count >= 8) {
+    const std::uint32_t low =
+        crc ^ (std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
+               (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24));
+    crc = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24] ^
+          t[3][bytes[4]] ^ t[2][bytes[5]] ^ t[1][bytes[6]] ^ t[0][bytes[7]];
+    bytes += 8;
+    count -= 8;
+  }
+  return UpdateCrc(crc, bytes, count);
+}
+
 }  // namespace
 
 std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* bytes, std::size_t count) {
@@ -36,7 +71,7 @@ std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* bytes, std::size_
 
 std::uint32_t RecordCrc(const std::uint8_t* typeCode, const std::uint8_t* payload,
                         std::size_t count) {
-  return ~UpdateCrc(UpdateCrc(0xFFFFFFFFu, typeCode, 4), payload, count);
+  return ~UpdateCrcSliced(UpdateCrc(0xFFFFFFFFu, typeCode, 4), payload, count);
 }
 
 }  // namespace vornesk

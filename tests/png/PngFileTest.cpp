@@ -38,9 +38,15 @@ TEST(PngCrc, MatchesTheStandardCrc32) {
   std::mt19937 random(5);
   Bytes data(4099);
   for (auto& b : data) b = static_cast<std::uint8_t>(random());
-  for (std::size_t length : {1u, 3u, 8u, 255u, 4099u})
+  const std::uint8_t type[4] = {'I', 'D', 'A', 'T'};
+  for (std::size_t length : {0u, 1u, 3u, 7u, 8u, 9u, 16u, 255u, 4099u}) {
     EXPECT_EQ(~UpdateCrc(0xFFFFFFFFu, data.data(), length),
               static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(length))));
+    // A record's checksum, however it is computed, is the plain one.
+    EXPECT_EQ(RecordCrc(type, data.data(), length),
+              ~UpdateCrc(UpdateCrc(0xFFFFFFFFu, type, 4), data.data(), length))
+        << length << " bytes";
+  }
 }
 
 TEST(PngFile, EndRecordIsTheTwelveStandardBytes) {
