@@ -23,17 +23,46 @@ bool InSet(std::uint8_t set, std::uint8_t type) {
   return (set >> type) & 1;
 }
 
-void SubFilter(const std::uint8_t* __restrict raw, std::uint8_t* __restrict out, std::size_t length,
-               std::size_t distance) {
-  const std::size_t head = distance < length ? distance : length;
-  for (std::size_t i = 0; i < head; ++i) out[i] = raw[i];
-  for (std::size_t i = head; i < length; ++i)
-    out[i] = static_cast<std::uint8_t>(raw[i] - raw[i - distance]);
+std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
 
-void UpFilter(const std::uint8_t* __restrict raw, const std::uint8_t* __restrict prev,
-              std::uint8_t* __restrict out, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) out[i] = static_cast<std::uint8_t>(raw[i] - prev[i]);
+void Store64(std::uint8_t* p, std::uint64_t v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Eight byte-wise differences a - b (mod 256) at once: the top bit of every
+// byte is set in the minuend and cleared in the subtrahend so that no borrow
+// crosses a byte, then put right.
+std::uint64_t SubtractBytes(std::uint64_t a, std::uint64_t b) {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  return ((a | kHigh) - (b & ~kHigh)) ^ ((a ^ ~b) & kHigh);
+}
+
+// out[i] = raw[i] - base[i] for i below count.
+void SubtractRows(const std::uint8_t* raw, const std::uint8_t* base, std::uint8_t* __restrict out,
+                  std::size_t count) {
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) Store64(out + i, SubtractBytes(Load64(raw + i), Load64(base + i)));
+  for (; i < count; ++i) out[i] = static_cast<std::uint8_t>(raw[i] - base[i]);
+}
+
+void SubFilter(const std::uint8_t* raw, std::uint8_t* __restrict out, std::size_t length,
+               std::size_t distance) {
+  if (length <= distance) {
+    for (std::size_t i = 0; i < length; ++i) out[i] = raw[i];
+    return;
+  }
+  std::memcpy(out, raw, distance);
+  // Byte i's left neighbour is byte i - distance of the same row.
+  SubtractRows(raw + distance, raw, out + distance, length - distance);
+}
+
+void UpFilter(const std::uint8_t* raw, const std::uint8_t* prev, std::uint8_t* __restrict out,
+              std::size_t length) {
+  SubtractRows(raw, prev, out, length);
 }
 
 void AverageFilter(const std::uint8_t* __restrict raw, const std::uint8_t* __restrict prev,

@@ -2,6 +2,8 @@
 // between them.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "PngTestSupport.h"
 #include "imaging/pngimage.h"
 
@@ -136,6 +138,26 @@ TEST_F(ChooseRowFilterTest, FollowsTheChoiceRules) {
     EXPECT_EQ(data_.ScanlineBuffers[type], c.written);
     // The raw row is the next row's previous row.
     EXPECT_EQ(data_.ScanlineBuffers[0], c.raw);
+  }
+}
+
+TEST_F(ChooseRowFilterTest, SubAndUpMatchTheBytewiseDefinitionAtEveryLength) {
+  std::mt19937 random(3);
+  for (std::uint32_t distance : {1u, 3u}) {
+    for (std::size_t length = 1; length <= 40; ++length) {
+      Bytes raw(length), prev(length);
+      for (auto& b : raw) b = static_cast<std::uint8_t>(random());
+      for (auto& b : prev) b = static_cast<std::uint8_t>(random());
+      Bytes sub(length), up(length);
+      for (std::size_t i = 0; i < length; ++i) {
+        sub[i] = static_cast<std::uint8_t>(raw[i] - (i >= distance ? raw[i - distance] : 0));
+        up[i] = static_cast<std::uint8_t>(raw[i] - prev[i]);
+      }
+      EXPECT_EQ(Choose(0x02, raw, prev, distance), 1);
+      EXPECT_EQ(data_.ScanlineBuffers[1], sub) << length << " bytes at distance " << distance;
+      EXPECT_EQ(Choose(0x04, raw, prev, distance), 2);
+      EXPECT_EQ(data_.ScanlineBuffers[2], up) << length << " bytes";
+    }
   }
 }
 
