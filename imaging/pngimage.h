@@ -322,6 +322,7 @@ class TChunkIDAT : public TChunk {
  private:
   enum class TPackKind { CopyIndices, SwapRGB, ToneRGB };
   TPackKind packKind_ = TPackKind::CopyIndices;
+  std::uint8_t filterSet_ = 0;
 };
 
 // The Paeth predictor of the PNG standard.

@@ -121,7 +121,11 @@ TScanlineGeometry TPNGObject::ScanlineGeometry() const {
 
 void TChunkIDAT::PrepareScanlineBuffers() {
   const auto length = static_cast<std::size_t>(ScanlineLength);
-  const std::uint8_t set = OwnerImage()->RowFilterSet;
+  ReleaseScanlineBuffers();
+  // Rows are filtered with the set the buffers were made for, so a set
+  // changed in the middle of a save cannot reach a candidate never allocated.
+  filterSet_ = OwnerImage()->RowFilterSet & kAllFilters;
+  const std::uint8_t set = filterSet_;
   try {
     ScanlineBuffers[kRawBuffer].assign(length, 0);
     ScanlineBuffers[kFilterNone].assign(length, 0);
@@ -187,7 +191,7 @@ void TChunkIDAT::PackScanline(const std::uint8_t* __restrict storedRow) {
 }
 
 std::uint8_t TChunkIDAT::ChooseRowFilter() {
-  const std::uint8_t set = OwnerImage()->RowFilterSet & kAllFilters;
+  const std::uint8_t set = filterSet_;
   const auto length = static_cast<std::size_t>(ScanlineLength);
   const std::size_t distance = FilterDistance;
   const std::uint8_t* raw = ScanlineBuffers[kRawBuffer].data();

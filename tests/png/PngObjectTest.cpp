@@ -360,3 +360,35 @@ TEST(PngObject, ResetRestoresIdentityToneTables) {
 
 }  // namespace
 }  // namespace vornesk
+
+namespace vornesk {
+namespace {
+
+TEST(PngObject, ApplyPaletteTakesThePaletteOnlyForIndexedImages) {
+  TBitmap indexed = testing::RandomBitmap(4, 4, 4, 12);
+  TPNGObject image;
+  image.Assign(&indexed);
+  std::vector<TPaletteEntry> entries(16);
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    entries[i] = {static_cast<std::uint8_t>(i), 7, static_cast<std::uint8_t>(200 + i), 0};
+  auto palette = std::make_unique<TPalette>(entries);
+  const TPalette* given = palette.get();
+  image.ApplyPalette(std::move(palette), true);
+  EXPECT_EQ(palette, nullptr);
+  EXPECT_EQ(image.Palette(), given);
+  const TChunkIHDR& header = image.RequireHeader();
+  EXPECT_EQ(header.DibInfo.bmiHeader.biClrUsed, 16u);
+  EXPECT_EQ(header.DibInfo.bmiColors[9].rgbRed, 9);
+  EXPECT_EQ(header.DibInfo.bmiColors[9].rgbGreen, 7);
+  EXPECT_EQ(header.DibInfo.bmiColors[9].rgbBlue, 209);
+
+  TBitmap direct(4, 4, 24);
+  image.Assign(&direct);
+  auto kept = CreateHalftonePalette();
+  image.ApplyPalette(std::move(kept), true);
+  EXPECT_NE(kept, nullptr) << "an RGB image leaves the palette with its caller";
+  EXPECT_EQ(image.Palette(), nullptr);
+}
+
+}  // namespace
+}  // namespace vornesk
