@@ -224,9 +224,16 @@ std::uint8_t TChunkIDAT::ChooseRowFilter() {
 void TChunkIDAT::WriteScanlines(const TByteSink& sink) {
   const std::uint8_t* rows = HeaderChunk->StoredRows.data();
   const auto stride = static_cast<std::size_t>(HeaderChunk->RowStride);
+  const auto length = static_cast<std::size_t>(ScanlineLength);
   for (std::int32_t y = 0; y < PixelHeight; ++y) {
     // Storage is bottom-up: the top row is the last one stored.
     PackScanline(rows + stride * static_cast<std::size_t>(PixelHeight - 1 - y));
+    // Compressing this row evicts most of the cache; ask for the next one
+    // now so that it is there when packing starts.
+    if (y + 1 < PixelHeight) {
+      const std::uint8_t* next = rows + stride * static_cast<std::size_t>(PixelHeight - 2 - y);
+      for (std::size_t at = 0; at < length; at += 64) __builtin_prefetch(next + at);
+    }
     const std::uint8_t type = ChooseRowFilter();
     sink(&type, 1);
     sink(ScanlineBuffers[type].data(), ScanlineLength);
