@@ -297,9 +297,10 @@ class TChunkIDAT : public TChunk {
   // not write or storage that does not match the header.
   void CheckEncodable() const;
 
-  // Allocates the raw and previous scanlines (zeroed) and a candidate for
-  // each filter type of the owner's filter set; ReleaseScanlineBuffers frees
-  // them all.
+  // With HeaderChunk and ScanlineLength set: allocates the raw and previous
+  // scanlines (zeroed) and a candidate for each filter type of the owner's
+  // filter set, which rows are then filtered with. ReleaseScanlineBuffers
+  // frees them all.
   void PrepareScanlineBuffers();
   void ReleaseScanlineBuffers();
   // The raw scanline of one stored row into buffer 5.

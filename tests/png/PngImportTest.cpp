@@ -112,6 +112,32 @@ TEST(PngImport, EveryDepthAndSizeDecodesToTheSourceColours) {
   }
 }
 
+TEST(PngImport, RealPageCaptureSurvivesTheRoundTrip) {
+  const std::string fixture = std::string(VORNESK_FIXTURES_DIR) + "/page-1024x768.png";
+  const auto page = testing::DecodeWithLibpng(testing::ReadFile(fixture));
+  ASSERT_EQ(page.width, 1024u);
+  ASSERT_EQ(page.height, 768u);
+  // As the capture hands it over: 32 bits per pixel, blue, green, red, x.
+  TBitmap capture(1024, 768, 32);
+  for (int y = 0; y < 768; ++y)
+    for (int x = 0; x < 1024; ++x) {
+      const std::uint8_t* rgba = &page.rgba[4 * (y * 1024 + x)];
+      std::uint8_t* bgrx = capture.ScanLine(y) + 4 * x;
+      bgrx[0] = rgba[2];
+      bgrx[1] = rgba[1];
+      bgrx[2] = rgba[0];
+      bgrx[3] = 0;
+    }
+  testing::FolderGuard folder;
+  const std::string path = folder.path + "/page.png";
+  TPNGObject png;
+  png.Assign(&capture);
+  png.SaveToFile(path);
+  const auto decoded = testing::DecodeWithLibpng(testing::ReadFile(path));
+  EXPECT_EQ(decoded.rgba, page.rgba);
+  testing::ExpectPngcheckAccepts(path);
+}
+
 TEST(PngImport, TransparentRgbColourBecomesTheTransparencyRecord) {
   TBitmap bitmap = RandomBitmap(6, 4, 24, 5);
   bitmap.ScanLine(1)[0] = 0x00;  // blue, green, red: pure red
