@@ -84,8 +84,10 @@ std::vector<testing::Record> DeflateRecords(const Bytes& input, std::uint8_t lev
     FinishDeflate(context);
     EndDeflate(context);
   }
-  Bytes file(kPngSignature.begin(), kPngSignature.end());
-  file.insert(file.end(), stream.Bytes().begin(), stream.Bytes().end());
+  const Bytes& records = stream.Bytes();
+  Bytes file(kPngSignature.size() + records.size());
+  std::copy(kPngSignature.begin(), kPngSignature.end(), file.begin());
+  std::copy(records.begin(), records.end(), file.begin() + kPngSignature.size());
   return SplitRecords(file);
 }
 
