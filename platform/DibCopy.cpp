@@ -33,11 +33,17 @@ void Rows32To24(const TBitmap& source, std::uint8_t* destination, std::size_t st
   for (int row = 0; row < source.Height(); ++row) {
     const std::uint8_t* in = source.Bits() + source.RowStride() * row;
     std::uint8_t* out = destination + stride * row;
-    for (int x = 0; x < width; ++x) {
+    // Each pixel but the last moves as one 4-byte word; its fourth byte is
+    // overwritten by the next pixel.
+    for (int x = 0; x + 1 < width; ++x) {
+      std::memcpy(out, in, 4);
+      in += 4;
+      out += 3;
+    }
+    if (width > 0) {
       out[0] = in[0];
       out[1] = in[1];
       out[2] = in[2];
-      in += 4;
       out += 3;
     }
     std::memset(out, 0, stride - 3 * static_cast<std::size_t>(width));
