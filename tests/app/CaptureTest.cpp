@@ -232,6 +232,24 @@ TEST_F(Capture, OnlyAnAddressGivesA1024By768OutPngInTheCurrentFolder) {
 }
 #endif
 
+#if VORNESK_HAVE_PNG
+TEST_F(Capture, APngWithoutPixelsIsRefusedAndNothingIsWritten) {
+  const std::string page = Page("coordinates.html", kCoordinatePage);
+  const RunResult run = Run({"file://" + page, "0", "48", Out("zero.png")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err,
+            "Vornesk\nCannot write a PNG image without pixels: its width or height is 0.\n");
+  EXPECT_TRUE(IsEmptyFolder(Work()));
+}
+
+TEST_F(Capture, TheExtensionChoosesTheWriterInAnyLetterCase) {
+  const std::string page = Page("coordinates.html", kCoordinatePage);
+  const RunResult run = Run({"file://" + page, "33", "17", Out("Shot.PnG")});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ExpectCoordinates(ReadPng(Out("Shot.PnG")), 33, 17);
+}
+#endif
+
 TEST_F(Capture, ContentAddedOnLoadAndLateImagesAreInTheCapture) {
   TestServer server;
   server.Route("/page.html", {.body = R"x(<!DOCTYPE html>
