@@ -300,6 +300,30 @@ TEST_F(Capture, APageLargerThanTheViewportShowsNoScrollBar) {
     }
 }
 
+TEST_F(Capture, ADocumentWithoutABodyIsCapturedAsItIs) {
+  TestServer server;
+  server.Route("/drawing.svg",
+               {.contentType = "image/svg+xml",
+                .body = R"x(<svg xmlns="http://www.w3.org/2000/svg" width="2000" height="2000">)x"
+                        R"x(<rect width="2000" height="2000" fill="rgb(0,0,255)"/></svg>)x"});
+  const RunResult run = Run({server.Url("/drawing.svg"), "40", "30", Out("shot.bmp")});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const RgbImage image = ReadBmp(Out("shot.bmp"));
+  ASSERT_TRUE(image.valid);
+  const std::uint8_t* pixel = image.At(20, 15);
+  EXPECT_EQ((std::array<int, 3>{pixel[0], pixel[1], pixel[2]}), (std::array<int, 3>{0, 0, 255}));
+}
+
+TEST_F(Capture, ADownloadIsNoPage) {
+  TestServer server;
+  server.Route("/file.bin", {.contentType = "application/octet-stream", .body = "data"});
+  const RunResult run = Run({server.Url("/file.bin"), "40", "30", Out("shot.bmp")});
+  EXPECT_EQ(run.exitCode, 1);
+  // The headless shell refuses downloads outright.
+  EXPECT_EQ(run.err, "Vornesk\nnet::ERR_ABORTED.\n");
+  EXPECT_TRUE(IsEmptyFolder(Work()));
+}
+
 TEST_F(Capture, TheNumberRuleAndEmptyArgumentsHoldEndToEnd) {
   const std::string page = "file://" + Page("coordinates.html", kCoordinatePage);
   struct Case {
