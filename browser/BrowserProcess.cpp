@@ -244,7 +244,9 @@ void TBrowserProcess::Start(const TBrowserExecutable& executable) {
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
-    for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) sigaction(signal, &defaults, nullptr);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
