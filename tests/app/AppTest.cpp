@@ -6,14 +6,18 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/Capture.h"
 #include "app/Dialogs.h"
 #include "app/Unit1.h"
 #include "platform/Exceptions.h"
+#include "tests/support/TempDir.h"
 
 namespace vornesk {
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(TrimFrame, TakesTheInnerPixelsOfTheRaster) {
   // Every raster pixel holds its own coordinates, so a shifted or mirrored
@@ -104,6 +108,10 @@ class MainWindow : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // A session's runtime folder; without one Qt makes its own in /tmp.
+    runtime_ = std::make_unique<testing::TempDir>();
+    fs::permissions(runtime_->Path(), fs::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", runtime_->Path().c_str(), 1);
     static int argc = 1;
     static char name[] = "app_tests";
     static char* argv[] = {name, nullptr};
@@ -113,9 +121,12 @@ class MainWindow : public ::testing::Test {
   static void TearDownTestSuite() {
     SetWindowMode(false);
     application_.reset();
+    runtime_.reset();
   }
+  static std::unique_ptr<testing::TempDir> runtime_;
   static std::unique_ptr<QApplication> application_;
 };
+std::unique_ptr<testing::TempDir> MainWindow::runtime_;
 std::unique_ptr<QApplication> MainWindow::application_;
 
 TEST_F(MainWindow, IsASmallToolWindowWithTheCentredStatusText) {
