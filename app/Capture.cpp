@@ -3,13 +3,9 @@
 #include <cstring>
 
 #include "imaging/BmpWriter.h"
-#include "platform/Exceptions.h"
-#if VORNESK_HAVE_PNG
-#include "imaging/pngimage.h"
-#endif
-#if VORNESK_HAVE_JPEG
 #include "imaging/JpegImage.h"
-#endif
+#include "imaging/pngimage.h"
+#include "platform/Exceptions.h"
 
 namespace vornesk {
 
@@ -41,25 +37,17 @@ void SaveCapture(const TBitmap& capture, const std::string& path, TImageFormat f
       SaveBitmapToFile(capture, path);
       return;
     case TImageFormat::Jpeg: {
-#if VORNESK_HAVE_JPEG
       TJPEGImage jpeg;
       jpeg.SetCompressionQuality(100);
       jpeg.Assign(capture);
       jpeg.SaveToFile(path);
       return;
-#else
-      throw Exception("This build has no JPEG writer");
-#endif
     }
     case TImageFormat::Png: {
-#if VORNESK_HAVE_PNG
       TPNGObject png;
       png.Assign(&capture);
       png.SaveToFile(path);
       return;
-#else
-      throw Exception("This build has no PNG writer");
-#endif
     }
     case TImageFormat::Unsupported:
       break;

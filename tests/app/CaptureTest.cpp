@@ -174,13 +174,7 @@ TEST_P(PixelExactness, EveryPixelComesFromItsPlaceInThePage) {
 
 std::vector<SizeCase> ExactCases() {
   std::vector<SizeCase> cases;
-  for (const char* extension : {
-         ".bmp"
-#if VORNESK_HAVE_PNG
-             ,
-             ".png"
-#endif
-       })
+  for (const char* extension : {".bmp", ".png"})
     for (const auto& [width, height] :
          std::vector<std::pair<int, int>>{{333, 77}, {1, 1}, {640, 301}})
       cases.push_back({width, height, extension});
@@ -194,7 +188,6 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PixelExactness, ::testing::ValuesIn(ExactCases()
                                   (info.param.extension + 1);
                          });
 
-#if VORNESK_HAVE_JPEG
 TEST_F(Capture, JpegDecodesToThePageWithinJpegError) {
   const std::string page = Page("coordinates.html", kCoordinatePage);
   const RunResult run = Run({"file://" + page, "333", "77", Out("shot.jpg")});
@@ -219,9 +212,7 @@ TEST_F(Capture, JpegDecodesToThePageWithinJpegError) {
   EXPECT_LT(totalError / (333.0 * 77 * 3), 2.0);
   EXPECT_LT(largeErrors, 333 * 77 * 3 / 100);
 }
-#endif
 
-#if VORNESK_HAVE_PNG
 TEST_F(Capture, OnlyAnAddressGivesA1024By768OutPngInTheCurrentFolder) {
   const std::string page = Page("coordinates.html", kCoordinatePage);
   const RunResult run = Run({page});
@@ -230,9 +221,7 @@ TEST_F(Capture, OnlyAnAddressGivesA1024By768OutPngInTheCurrentFolder) {
   EXPECT_EQ(run.err, "");
   ExpectCoordinates(ReadPng(Out("out.png")), 1024, 768);
 }
-#endif
 
-#if VORNESK_HAVE_PNG
 TEST_F(Capture, APngWithoutPixelsIsRefusedAndNothingIsWritten) {
   const std::string page = Page("coordinates.html", kCoordinatePage);
   const RunResult run = Run({"file://" + page, "0", "48", Out("zero.png")});
@@ -248,7 +237,6 @@ TEST_F(Capture, TheExtensionChoosesTheWriterInAnyLetterCase) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   ExpectCoordinates(ReadPng(Out("Shot.PnG")), 33, 17);
 }
-#endif
 
 TEST_F(Capture, ContentAddedOnLoadAndLateImagesAreInTheCapture) {
   TestServer server;
@@ -331,14 +319,12 @@ TEST_F(Capture, TheNumberRuleAndEmptyArgumentsHoldEndToEnd) {
     int width;
     int height;
   };
-  for (const Case& c : std::initializer_list<Case> {
-         {{page, "$320", "0x258", "hex.bmp"}, 800, 600},
-             {{page, "", "800", "600", "empty.bmp"}, 800, 600},
-             {{page, "50px", " 40", "units.bmp"}, 1024, 40},
-             {{page, "0", "3", "nocolumns.bmp"}, 0, 3},
-#if VORNESK_HAVE_JPEG
-             {{page, "5", "0", "norows.jpg"}, 5, 0},
-#endif
+  for (const Case& c : std::initializer_list<Case>{
+           {{page, "$320", "0x258", "hex.bmp"}, 800, 600},
+           {{page, "", "800", "600", "empty.bmp"}, 800, 600},
+           {{page, "50px", " 40", "units.bmp"}, 1024, 40},
+           {{page, "0", "3", "nocolumns.bmp"}, 0, 3},
+           {{page, "5", "0", "norows.jpg"}, 5, 0},
        }) {
     const RunResult run = Run(c.arguments);
     const std::string output = Out(c.arguments.back());
