@@ -101,9 +101,9 @@ std::string SearchPath(const std::string& name) {
   while (start <= path.size()) {
     std::size_t end = path.find(':', start);
     if (end == std::string::npos) end = path.size();
-    std::string folder = path.substr(start, end - start);
-    if (folder.empty()) folder = ".";
-    const std::string candidate = folder + "/" + name;
+    // An empty entry means the current folder.
+    const std::string candidate =
+        end > start ? path.substr(start, end - start) + "/" + name : "./" + name;
     if (IsExecutableFile(candidate)) return candidate;
     start = end + 1;
   }
