@@ -39,8 +39,8 @@ int main(int argc, char** argv) {
   // for a decoded image; the size was checked on the command line.
   QImageReader::setAllocationLimit(0);
 
-  TForm1 form(params);
-  const TSignalPipe stopOnSignal([&form](int) { form.Terminate(1); });
-  form.FormCreate();
-  return form.Run();
+  TForm1 Form1(params);
+  const TSignalPipe stopOnSignal([&Form1](int) { Form1.Terminate(1); });
+  Form1.FormCreate();
+  return Form1.Run();
 }

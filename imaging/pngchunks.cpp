@@ -344,38 +344,38 @@ std::unique_ptr<TChunk> TChunkIEND::CreateSame(TPNGObject* owner) const {
 // The list
 
 void TPNGPointerList::AddItem(std::unique_ptr<TChunk> item) {
-  items_.push_back(std::move(item));
+  ItemArray.push_back(std::move(item));
 }
 
 TChunk* TPNGPointerList::ItemAt(std::int32_t index) const {
   if (index < 0 || index >= ItemCount()) return nullptr;
-  return items_[static_cast<std::size_t>(index)].get();
+  return ItemArray[static_cast<std::size_t>(index)].get();
 }
 
 void TPNGPointerList::SetItemAt(std::int32_t index, std::unique_ptr<TChunk> item) {
   if (index < 0 || index >= ItemCount()) return;
-  items_[static_cast<std::size_t>(index)] = std::move(item);
+  ItemArray[static_cast<std::size_t>(index)] = std::move(item);
 }
 
 void TPNGPointerList::SetCount(std::int32_t count) {
-  items_.resize(static_cast<std::size_t>(std::max(count, 0)));
-  if (count <= 0) items_.shrink_to_fit();
+  ItemArray.resize(static_cast<std::size_t>(std::max(count, 0)));
+  if (count <= 0) ItemArray.shrink_to_fit();
 }
 
 std::unique_ptr<TChunk> TPNGPointerList::RemoveItem(const TChunk* item) {
-  for (auto i = items_.size(); i-- > 0;) {
-    if (items_[i].get() != item) continue;
-    std::unique_ptr<TChunk> removed = std::move(items_[i]);
-    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
+  for (auto i = ItemArray.size(); i-- > 0;) {
+    if (ItemArray[i].get() != item) continue;
+    std::unique_ptr<TChunk> removed = std::move(ItemArray[i]);
+    ItemArray.erase(ItemArray.begin() + static_cast<std::ptrdiff_t>(i));
     return removed;
   }
   return nullptr;
 }
 
 void TPNGPointerList::Clear() {
-  for (auto& item : items_) item.reset();
-  items_.clear();
-  items_.shrink_to_fit();
+  for (auto& item : ItemArray) item.reset();
+  ItemArray.clear();
+  ItemArray.shrink_to_fit();
 }
 
 }  // namespace vornesk

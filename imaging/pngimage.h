@@ -347,7 +347,7 @@ class TPNGPointerList {
   explicit TPNGPointerList(TPNGObject* owner) : owner_(owner) {}
 
   TPNGObject* ListOwner() const { return owner_; }
-  std::int32_t ItemCount() const { return static_cast<std::int32_t>(items_.size()); }
+  std::int32_t ItemCount() const { return static_cast<std::int32_t>(ItemArray.size()); }
 
   void AddItem(std::unique_ptr<TChunk> item);
   // nullptr outside 0..ItemCount - 1.
@@ -365,7 +365,7 @@ class TPNGPointerList {
 
  private:
   TPNGObject* owner_;
-  std::vector<std::unique_ptr<TChunk>> items_;
+  std::vector<std::unique_ptr<TChunk>> ItemArray;
 };
 
 class TPNGList : public TPNGPointerList {
