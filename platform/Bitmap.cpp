@@ -26,53 +26,43 @@ std::int64_t DibRowStride(std::int64_t width, int bitsPerPixel) {
 }
 
 TBitmap::TBitmap(int width, int height, int bitsPerPixel) {
-  if (!ValidDepth(bitsPerPixel)) throw EOutOfResources();
-  bitsPerPixel_ = bitsPerPixel;
-  width_ = width;
-  height_ = height;
-  Allocate();
+  Allocate(width, height, bitsPerPixel);
 }
 
 void TBitmap::SetSize(int width, int height) {
-  const int oldWidth = width_, oldHeight = height_;
-  width_ = width;
-  height_ = height;
-  try {
-    Allocate();
-  } catch (...) {
-    width_ = oldWidth;
-    height_ = oldHeight;
-    throw;
-  }
+  Allocate(width, height, bitsPerPixel_);
 }
 
 void TBitmap::SetBitsPerPixel(int bitsPerPixel) {
-  if (!ValidDepth(bitsPerPixel)) throw EOutOfResources();
-  bitsPerPixel_ = bitsPerPixel;
-  Allocate();
+  Allocate(width_, height_, bitsPerPixel);
 }
 
-void TBitmap::Allocate() {
-  if (width_ < 0 || height_ < 0) throw EOutOfResources();
-  const std::int64_t stride = DibRowStride(width_, bitsPerPixel_);
-  if (height_ > 0 && stride > kMaxRasterBytes / height_) throw EOutOfResources();
-  const std::int64_t total = stride * height_;
+void TBitmap::Allocate(int width, int height, int bitsPerPixel) {
+  if (!ValidDepth(bitsPerPixel) || width < 0 || height < 0) throw EOutOfResources();
+  const std::int64_t stride = DibRowStride(width, bitsPerPixel);
+  if (height > 0 && stride > kMaxRasterBytes / height) throw EOutOfResources();
+  const std::int64_t total = stride * height;
   std::vector<std::uint8_t> bits;
   try {
     // 0xFF bytes are white at every direct depth; the padding at the end of
     // each row is zero, as in a device-independent copy.
     bits.assign(static_cast<std::size_t>(total), 0xFF);
-    const std::int64_t used = (std::int64_t{width_} * bitsPerPixel_ + 7) / 8;
+    const std::int64_t used = (std::int64_t{width} * bitsPerPixel + 7) / 8;
     if (used < stride)
-      for (std::int64_t row = 0; row < height_; ++row)
+      for (std::int64_t row = 0; row < height; ++row)
         std::fill(bits.begin() + row * stride + used, bits.begin() + (row + 1) * stride, 0);
   } catch (const std::bad_alloc&) {
     throw EOutOfResources();
   } catch (const std::length_error&) {
     throw EOutOfResources();
   }
-  bits_ = std::move(bits);
+  // Nothing changes until the new raster is had: a refused size or depth
+  // leaves the bitmap whole, its raster matching its description.
+  width_ = width;
+  height_ = height;
+  bitsPerPixel_ = bitsPerPixel;
   rowStride_ = static_cast<std::size_t>(stride);
+  bits_ = std::move(bits);
 }
 
 }  // namespace vornesk

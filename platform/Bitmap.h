@@ -48,7 +48,8 @@ class TBitmap : public TPersistent {
   // Reallocates the raster (white). Raises EOutOfResources for a negative
   // size or one that cannot be allocated.
   void SetSize(int width, int height);
-  // 1, 2, 4, 8, 16, 24 or 32; reallocates the raster (white).
+  // 1, 2, 4, 8, 16, 24 or 32; reallocates the raster (white). Raises
+  // EOutOfResources for another depth or a raster that cannot be allocated.
   void SetBitsPerPixel(int bitsPerPixel);
 
   // Row y of the image, 0 being the top row.
@@ -68,7 +69,7 @@ class TBitmap : public TPersistent {
   std::size_t StorageOffset(int y) const {
     return rowStride_ * static_cast<std::size_t>(height_ - 1 - y);
   }
-  void Allocate();
+  void Allocate(int width, int height, int bitsPerPixel);
 
   int width_ = 0;
   int height_ = 0;

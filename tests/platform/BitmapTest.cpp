@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
+#include <fstream>
 #include <vector>
 
 #include "platform/Bitmap.h"
@@ -55,6 +59,35 @@ TEST(Bitmap, SizesThatCannotBeHadAreRefusedAndLeaveTheBitmapAsItWas) {
   EXPECT_EQ(bitmap.Width(), 2);
   EXPECT_EQ(bitmap.Height(), 2);
   EXPECT_THROW(TBitmap(10, 10, 3), EOutOfResources);
+}
+
+// A depth whose raster cannot be allocated must not leave the bitmap
+// describing rows its raster does not hold. The child caps its address space
+// just above what it uses, so that the 32-bit raster cannot be had.
+TEST(Bitmap, ADepthThatCannotBeHadLeavesTheBitmapAsItWas) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TBitmap bitmap(1024, 1024, 1);
+    std::size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const auto used = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+    const rlimit limit{used + (1 << 20), used + (1 << 20)};
+    if (pages == 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+    try {
+      bitmap.SetBitsPerPixel(32);  // 4 MB
+      _exit(2);
+    } catch (const EOutOfResources&) {
+    }
+    const bool whole = bitmap.BitsPerPixel() == 1 && bitmap.RowStride() == 128 &&
+                       bitmap.Width() == 1024 && bitmap.Height() == 1024;
+    _exit(whole ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "1: the bitmap changed, 2: the raster was allocated, 3: no limit could be set";
 }
 
 TEST(DibCopy, ThirtyTwoBitsToTwentyFourDropTheFourthByteAndPadWithZeros) {
