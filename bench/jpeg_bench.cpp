@@ -221,8 +221,8 @@ void BM_PixelPreparation(benchmark::State& state) {
         std::make_unique_for_overwrite<std::uint8_t[]>(stride * static_cast<std::size_t>(height));
     GetDIBits(f.capture, 24, copy.get(), nullptr);
     for (int y = 0; y < height; ++y) {
-      jpeg::BgrToRgb(copy.get() + stride * static_cast<std::size_t>(height - 1 - y), row.data(),
-                     static_cast<std::size_t>(width));
+      BgrToRgb(copy.get() + stride * static_cast<std::size_t>(height - 1 - y), row.data(),
+               static_cast<std::size_t>(width));
       benchmark::DoNotOptimize(row.data());
       benchmark::ClobberMemory();
     }
@@ -241,8 +241,8 @@ void BM_Reordering(benchmark::State& state) {
   std::vector<std::uint8_t> row(3 * static_cast<std::size_t>(width));
   for (auto _ : state) {
     for (int y = 0; y < height; ++y) {
-      jpeg::BgrToRgb(copy.data() + stride * static_cast<std::size_t>(height - 1 - y), row.data(),
-                     static_cast<std::size_t>(width));
+      BgrToRgb(copy.data() + stride * static_cast<std::size_t>(height - 1 - y), row.data(),
+               static_cast<std::size_t>(width));
       benchmark::DoNotOptimize(row.data());
       benchmark::ClobberMemory();
     }

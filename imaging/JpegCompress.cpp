@@ -1,5 +1,7 @@
 #include "imaging/JpegCompress.h"
 
+#include "platform/DibCopy.h"
+
 // clang-format off
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first

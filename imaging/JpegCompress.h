@@ -6,10 +6,8 @@
 // right exception once the library state is gone.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace vornesk::jpeg {
 
@@ -48,33 +46,6 @@ struct CompressOutcome {
   CompressStatus status = CompressStatus::kDone;
   int messageCode = 0;
 };
-
-// One row of the 24-bit copy (blue, green, red) in the red, green, blue order
-// the library takes. On little-endian machines each pixel is moved as one
-// 32-bit word, byte-swapped and shifted; the word reaches one byte into the
-// next pixel, which the next step rewrites, so only the last pixel goes byte
-// by byte.
-inline void BgrToRgb(const std::uint8_t* in, std::uint8_t* out, std::size_t width) {
-  if (width == 0) return;
-  std::size_t x = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; x + 1 < width; ++x) {
-      std::uint32_t word;
-      std::memcpy(&word, in, 4);
-      word = __builtin_bswap32(word) >> 8;
-      std::memcpy(out, &word, 4);
-      in += 3;
-      out += 3;
-    }
-  }
-  for (; x < width; ++x) {
-    out[0] = in[2];
-    out[1] = in[1];
-    out[2] = in[0];
-    in += 3;
-    out += 3;
-  }
-}
 
 // Compresses the image into a baseline JFIF stream handed to `append` in
 // 4096-byte steps. An image of width or height 0 produces nothing. The

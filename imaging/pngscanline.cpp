@@ -1,11 +1,11 @@
 // Scanline encoding: the stored rows, top to bottom, packed into PNG's byte
 // order and filtered, one row at a time. Only one row (and the one before
 // it) is ever held.
-#include <bit>
 #include <cstring>
 #include <limits>
 
 #include "imaging/pngimage.h"
+#include "platform/DibCopy.h"
 
 namespace vornesk {
 
@@ -158,26 +158,10 @@ void TChunkIDAT::PackScanline(const std::uint8_t* __restrict storedRow) {
     case TPackKind::CopyIndices:
       std::memcpy(raw, storedRow, static_cast<std::size_t>(ScanlineLength));
       break;
-    case TPackKind::SwapRGB: {
-      // Stored blue, green, red; written red, green, blue. All pixels but the
-      // last move as one 4-byte word each (blue | green | red | next): its
-      // byte swap shifted down by 8 is red | green | blue, and the fourth
-      // byte written is overwritten by the next pixel.
-      std::size_t x = 0;
-      if constexpr (std::endian::native == std::endian::little)
-        for (; x + 1 < width; ++x) {
-          std::uint32_t word;
-          std::memcpy(&word, storedRow + 3 * x, 4);
-          word = __builtin_bswap32(word) >> 8;
-          std::memcpy(raw + 3 * x, &word, 4);
-        }
-      for (; x < width; ++x) {
-        raw[3 * x] = storedRow[3 * x + 2];
-        raw[3 * x + 1] = storedRow[3 * x + 1];
-        raw[3 * x + 2] = storedRow[3 * x];
-      }
+    case TPackKind::SwapRGB:
+      // Stored blue, green, red; written red, green, blue.
+      BgrToRgb(storedRow, raw, width);
       break;
-    }
     case TPackKind::ToneRGB: {
       const std::uint8_t* tone = OwnerImage()->OutputToneTable.data();
       for (std::size_t x = 0; x < width; ++x) {

@@ -157,6 +157,23 @@ TEST(DibCopy, SameDepthIsAnExactCopyWithTheFullColourTable) {
   EXPECT_EQ(table[255].rgbRed, 3);
 }
 
+// Pixels move as overlapping words: the last one, and the byte after the
+// row, are where a slip would show.
+TEST(DibCopy, RowsReorderToRedGreenBlueWithoutTouchingPastTheRow) {
+  for (std::size_t width : {0u, 1u, 2u, 5u}) {
+    std::vector<std::uint8_t> in(3 * width);
+    for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint8_t>(i + 1);
+    std::vector<std::uint8_t> out(3 * width + 1, 0xEE);
+    BgrToRgb(in.data(), out.data(), width);
+    for (std::size_t x = 0; x < width; ++x) {
+      EXPECT_EQ(out[3 * x], in[3 * x + 2]) << width << " pixels, red of " << x;
+      EXPECT_EQ(out[3 * x + 1], in[3 * x + 1]) << width << " pixels, green of " << x;
+      EXPECT_EQ(out[3 * x + 2], in[3 * x]) << width << " pixels, blue of " << x;
+    }
+    EXPECT_EQ(out.back(), 0xEE) << width << " pixels";
+  }
+}
+
 TEST(DibCopy, ConversionsItCannotMakeAreRefused) {
   TBitmap source(2, 2, 8);
   std::vector<std::uint8_t> copy(64);
