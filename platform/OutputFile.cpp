@@ -17,6 +17,9 @@ namespace vornesk {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
+// Leaves room for the dot and the unique suffix within the 255 bytes a name
+// may have.
+constexpr std::size_t kTemporaryStemLimit = 200;
 
 mode_t CurrentUmask() {
   const mode_t mask = umask(0);
@@ -51,8 +54,11 @@ TOutputFile::TOutputFile(const std::string& path) : path_(path), target_(path) {
   const std::filesystem::path target(target_);
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
+  // The temporary name adds 8 bytes to the file's; a name near the system's
+  // limit is shortened in it, so that any name that can be created can be
+  // written through a temporary file.
   std::string name = ".";
-  name += target.filename().string();
+  name += target.filename().string().substr(0, kTemporaryStemLimit);
   name += ".XXXXXX";
   std::string pattern = (folder / name).string();
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);

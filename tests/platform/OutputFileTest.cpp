@@ -179,6 +179,19 @@ TEST(OutputFile, NewFileFollowsTheUmaskAndAReplacedOneKeepsItsMode) {
   EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
+TEST(OutputFile, ANameAsLongAsTheSystemAllowsCanBeWritten) {
+  TempDir dir;
+  const std::string name = std::string(251, 'n') + ".png";  // 255 bytes
+  const std::string path = dir.File(name);
+  for (const char* content : {"first", "second"}) {  // created, then replaced
+    TOutputFile file(path);
+    WriteText(file, content);
+    file.Commit();
+    EXPECT_EQ(ReadFileBytes(path), Bytes(content));
+  }
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{name});
+}
+
 TEST(OutputFile, ASymbolicLinkIsWrittenThroughAndKept) {
   TempDir dir;
   const std::string target = dir.File("target.png");
