@@ -27,7 +27,6 @@
 #include <jpeglib.h>
 // clang-format on
 
-#include "imaging/JpegCompress.h"
 #include "imaging/JpegImage.h"
 #include "platform/DibCopy.h"
 
