@@ -122,7 +122,7 @@ TEST(JpegImage, SameFileFromSixteenTwentyFourAndThirtyTwoBits) {
 #ifdef VORNESK_CJPEG
 // libjpeg-turbo's own encoder with the same parameters gives the same bytes.
 TEST(JpegImage, SameBytesAsCjpeg) {
-  ScratchFolder folder;
+  TempDir folder;
   const int width = 53, height = 37;
   Bytes ppm;
   const std::string header =
@@ -133,13 +133,14 @@ TEST(JpegImage, SameBytesAsCjpeg) {
       const Rgb c = Picture(x, y);
       ppm.insert(ppm.end(), {c.r, c.g, c.b});
     }
-  WriteFile(folder / "in.ppm", ppm);
+  WriteFileBytes(folder.Path() / "in.ppm", ppm);
   const std::string command =
       std::string(VORNESK_CJPEG) + " -quality 100 -dct float -sample 2x2 -outfile '" +
-      (folder / "cjpeg.jpg").string() + "' '" + (folder / "in.ppm").string() + "'";
+      (folder.Path() / "cjpeg.jpg").string() + "' '" + (folder.Path() / "in.ppm").string() + "'";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
-  EXPECT_EQ(EncodeBitmap(MakeBitmap(width, height, 32, Picture)), ReadFile(folder / "cjpeg.jpg"));
+  EXPECT_EQ(EncodeBitmap(MakeBitmap(width, height, 32, Picture)),
+            ReadFileBytes(folder.Path() / "cjpeg.jpg"));
 }
 #endif
 
@@ -260,37 +261,37 @@ TEST(JpegImage, ErrorMessage) {
 
 // The step of the capture: quality 100, assign, save.
 TEST(JpegFile, CaptureSequenceWritesTheFile) {
-  ScratchFolder folder;
+  TempDir folder;
   const TBitmap capture = MakeBitmap(50, 30, 32, Picture);
-  const auto path = folder / "shot.jpg";
+  const auto path = folder.Path() / "shot.jpg";
   {
     TJPEGImage jpeg;
     jpeg.SetCompressionQuality(100);
     jpeg.Assign(capture);
     jpeg.SaveToFile(path.string());
   }
-  EXPECT_EQ(ReadFile(path), EncodeBitmap(capture));
-  EXPECT_EQ(folder.Names(), std::vector<std::string>{"shot.jpg"});
+  EXPECT_EQ(ReadFileBytes(path), EncodeBitmap(capture));
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"shot.jpg"});
 }
 
 TEST(JpegFile, ReplacesAnExistingFileWhole) {
-  ScratchFolder folder;
-  const auto path = folder / "out.jpg";
-  WriteFile(path, Bytes(100000, 0xAB));
+  TempDir folder;
+  const auto path = folder.Path() / "out.jpg";
+  WriteFileBytes(path, Bytes(100000, 0xAB));
   TJPEGImage jpeg;
   const TBitmap bitmap = SolidBitmap(4, 4, {1, 2, 3});
   jpeg.Assign(bitmap);
   jpeg.SaveToFile(path.string());
-  EXPECT_EQ(ReadFile(path), EncodeBitmap(bitmap, 90));
+  EXPECT_EQ(ReadFileBytes(path), EncodeBitmap(bitmap, 90));
 }
 
 TEST(JpegFile, ImageWithoutPixelsGivesAnEmptyFile) {
-  ScratchFolder folder;
+  TempDir folder;
   for (const auto& [width, height] : {std::pair{0, 0}, {0, 5}, {5, 0}}) {
     const TBitmap bitmap(width, height);
-    const auto fresh = folder / "fresh.jpg";
-    const auto existing = folder / "existing.jpg";
-    WriteFile(existing, Bytes(10, 1));
+    const auto fresh = folder.Path() / "fresh.jpg";
+    const auto existing = folder.Path() / "existing.jpg";
+    WriteFileBytes(existing, Bytes(10, 1));
     TJPEGImage jpeg;
     jpeg.Assign(bitmap);
     EXPECT_NO_THROW(jpeg.SaveToFile(fresh.string()));
@@ -300,7 +301,7 @@ TEST(JpegFile, ImageWithoutPixelsGivesAnEmptyFile) {
     EXPECT_EQ(std::filesystem::file_size(existing), 0u) << width << " x " << height;
     std::filesystem::remove(fresh);
   }
-  EXPECT_EQ(folder.Names(), std::vector<std::string>{"existing.jpg"});
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"existing.jpg"});
 }
 
 // 65500 is the largest dimension the format's frame header and the library
@@ -316,11 +317,11 @@ TEST(JpegFile, LargestDimensionEncodes) {
 
 TEST(JpegFile, TooLargeAnImageRaisesAndLeavesThePathAlone) {
   static_assert(JERR_IMAGE_TOO_BIG == 41);
-  ScratchFolder folder;
-  const auto fresh = folder / "fresh.jpg";
-  const auto existing = folder / "existing.jpg";
+  TempDir folder;
+  const auto fresh = folder.Path() / "fresh.jpg";
+  const auto existing = folder.Path() / "existing.jpg";
   const Bytes old = {1, 2, 3, 4};
-  WriteFile(existing, old);
+  WriteFileBytes(existing, old);
   for (const auto& [width, height] : {std::pair{65501, 1}, {1, 65501}}) {
     const TBitmap bitmap = SolidBitmap(width, height, {9, 9, 9});
     for (const auto& path : {fresh, existing}) {
@@ -336,15 +337,15 @@ TEST(JpegFile, TooLargeAnImageRaisesAndLeavesThePathAlone) {
     }
   }
   // No file created, the old one untouched, no temporary file left behind.
-  EXPECT_EQ(folder.Names(), std::vector<std::string>{"existing.jpg"});
-  EXPECT_EQ(ReadFile(existing), old);
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"existing.jpg"});
+  EXPECT_EQ(ReadFileBytes(existing), old);
 }
 
 // The file is created before anything is compressed: a path that cannot be
 // created fails as such even for an image the library would refuse.
 TEST(JpegFile, UncreatableFileRaisesBeforeCompressing) {
-  ScratchFolder folder;
-  const std::string path = (folder / "missing" / "out.jpg").string();
+  TempDir folder;
+  const std::string path = (folder.Path() / "missing" / "out.jpg").string();
   const TBitmap tooLarge = SolidBitmap(65501, 1, {0, 0, 0});
   TJPEGImage jpeg;
   jpeg.Assign(tooLarge);

@@ -1,14 +1,14 @@
 // Helpers shared by the JPEG writer's tests: test bitmaps, the writer's bytes
-// in memory, an independent decode with libjpeg and a scratch folder.
+// in memory, and an independent decode with libjpeg.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/Bitmap.h"
+#include "tests/support/TempDir.h"
 
 namespace vornesk::testing {
 
@@ -49,25 +49,5 @@ Decoded Decode(const std::vector<std::uint8_t>& file);
 // Peak signal-to-noise ratio in dB of the decoded image against the bitmap's
 // colours, over all three channels.
 double Psnr(const Decoded& decoded, const std::function<Rgb(int, int)>& colour);
-
-std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
-void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
-
-// A fresh folder, removed with everything in it when the object goes.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-  // The names of the files in the folder, sorted.
-  std::vector<std::string> Names() const;
-
- private:
-  std::filesystem::path path_;
-};
 
 }  // namespace vornesk::testing

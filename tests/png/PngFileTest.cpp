@@ -151,19 +151,19 @@ TEST(PngFile, AncillaryRecordsCarryTheirValues) {
 }
 
 TEST(PngSaveToFile, WritesTheStreamBytesAndPngcheckAcceptsThem) {
-  testing::FolderGuard folder;
-  const std::string path = folder.path + "/out.png";
+  testing::TempDir folder;
+  const std::string path = folder.File("out.png");
   TBitmap bitmap = RandomBitmap(40, 30, 32, 4);
   TPNGObject image;
   image.Assign(&bitmap);
   image.SaveToFile(path);
-  EXPECT_EQ(testing::ReadFile(path), SaveToBytes(image));
+  EXPECT_EQ(testing::ReadFileBytes(path), SaveToBytes(image));
   testing::ExpectPngcheckAccepts(path);
 }
 
 TEST(PngSaveToFile, MissingFolderFailsWithTheExpandedPath) {
-  testing::FolderGuard folder;
-  const std::string path = folder.path + "/missing/out.png";
+  testing::TempDir folder;
+  const std::string path = folder.File("missing/out.png");
   TBitmap bitmap(2, 2, 32);
   TPNGObject image;
   image.Assign(&bitmap);
@@ -173,15 +173,15 @@ TEST(PngSaveToFile, MissingFolderFailsWithTheExpandedPath) {
   } catch (const EFCreateError& error) {
     EXPECT_EQ(error.Message(), "Cannot create file \"" + path + "\". No such file or directory");
   }
-  EXPECT_FALSE(std::filesystem::exists(folder.path + "/missing"));
+  EXPECT_FALSE(std::filesystem::exists(folder.File("missing")));
 }
 
 TEST(PngSaveToFile, ImagesWithoutPixelsAreRefusedBeforeAnyFileExists) {
-  testing::FolderGuard folder;
-  const std::string fresh = folder.path + "/fresh.png";
-  const std::string older = folder.path + "/older.png";
+  testing::TempDir folder;
+  const std::string fresh = folder.File("fresh.png");
+  const std::string older = folder.File("older.png");
   const Bytes olderBytes = {1, 2, 3};
-  testing::WriteFile(older, olderBytes);
+  testing::WriteFileBytes(older, olderBytes);
   for (const auto& [width, height] : {std::pair{0, 0}, {0, 5}, {5, 0}}) {
     TBitmap capture(width, height, 32);
     TPNGObject png;
@@ -199,15 +199,13 @@ TEST(PngSaveToFile, ImagesWithoutPixelsAreRefusedBeforeAnyFileExists) {
     EXPECT_TRUE(stream.Bytes().empty());
   }
   EXPECT_FALSE(std::filesystem::exists(fresh));
-  EXPECT_EQ(testing::ReadFile(older), olderBytes);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path),
-                          std::filesystem::directory_iterator()),
-            1);
+  EXPECT_EQ(testing::ReadFileBytes(older), olderBytes);
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"older.png"});
 }
 
 TEST(PngSaveToFile, InterlacedImageDataIsRefusedBeforeAnyFileExists) {
-  testing::FolderGuard folder;
-  const std::string path = folder.path + "/out.png";
+  testing::TempDir folder;
+  const std::string path = folder.File("out.png");
   TBitmap bitmap(3, 3, 24);
   TPNGObject image;
   image.Assign(&bitmap);

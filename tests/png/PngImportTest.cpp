@@ -83,7 +83,7 @@ TEST(PngImport, DeepBitmapsAreStoredAsBlueGreenRed) {
 
 TEST(PngImport, EveryDepthAndSizeDecodesToTheSourceColours) {
   const std::pair<int, int> sizes[] = {{1, 1}, {1, 6}, {7, 3}, {9, 5}, {33, 17}, {64, 2}};
-  testing::FolderGuard folder;
+  testing::TempDir folder;
   int fileNumber = 0;
   for (int depth : {1, 2, 4, 8, 16, 24, 32}) {
     for (const auto& [width, height] : sizes) {
@@ -92,9 +92,9 @@ TEST(PngImport, EveryDepthAndSizeDecodesToTheSourceColours) {
       TBitmap bitmap = RandomBitmap(width, height, depth, 100 + depth + width);
       TPNGObject image;
       image.Assign(&bitmap);
-      const std::string path = folder.path + "/" + std::to_string(++fileNumber) + ".png";
+      const std::string path = folder.File("") + std::to_string(++fileNumber) + ".png";
       image.SaveToFile(path);
-      const Bytes file = testing::ReadFile(path);
+      const Bytes file = testing::ReadFileBytes(path);
 
       const auto decoded = testing::DecodeWithLibpng(file);
       ASSERT_EQ(decoded.width, static_cast<std::uint32_t>(width));
@@ -114,7 +114,7 @@ TEST(PngImport, EveryDepthAndSizeDecodesToTheSourceColours) {
 
 TEST(PngImport, RealPageCaptureSurvivesTheRoundTrip) {
   const std::string fixture = std::string(VORNESK_FIXTURES_DIR) + "/page-1024x768.png";
-  const auto page = testing::DecodeWithLibpng(testing::ReadFile(fixture));
+  const auto page = testing::DecodeWithLibpng(testing::ReadFileBytes(fixture));
   ASSERT_EQ(page.width, 1024u);
   ASSERT_EQ(page.height, 768u);
   // As the capture hands it over: 32 bits per pixel, blue, green, red, x.
@@ -128,12 +128,12 @@ TEST(PngImport, RealPageCaptureSurvivesTheRoundTrip) {
       bgrx[2] = rgba[0];
       bgrx[3] = 0;
     }
-  testing::FolderGuard folder;
-  const std::string path = folder.path + "/page.png";
+  testing::TempDir folder;
+  const std::string path = folder.File("page.png");
   TPNGObject png;
   png.Assign(&capture);
   png.SaveToFile(path);
-  const auto decoded = testing::DecodeWithLibpng(testing::ReadFile(path));
+  const auto decoded = testing::DecodeWithLibpng(testing::ReadFileBytes(path));
   EXPECT_EQ(decoded.rgba, page.rgba);
   testing::ExpectPngcheckAccepts(path);
 }
@@ -176,7 +176,7 @@ TEST(PngImport, TransparentPaletteEntryListsTheEntriesUpToIt) {
 }
 
 TEST(PngImport, TransparentColourOutsideThePaletteWritesNoTransparency) {
-  testing::FolderGuard folder;
+  testing::TempDir folder;
   // A 2-bit bitmap has 4 colours; its storage has room for 16, the rest
   // black. Black is not among the 4, so no entry may be listed.
   TBitmap bitmap = RandomBitmap(5, 5, 2, 7);
@@ -185,9 +185,9 @@ TEST(PngImport, TransparentColourOutsideThePaletteWritesNoTransparency) {
   bitmap.TransparentColor = RGB(0, 0, 0);
   TPNGObject image;
   image.Assign(&bitmap);
-  const std::string path = folder.path + "/out.png";
+  const std::string path = folder.File("out.png");
   image.SaveToFile(path);
-  EXPECT_EQ(RecordTypes(testing::ReadFile(path)),
+  EXPECT_EQ(RecordTypes(testing::ReadFileBytes(path)),
             (std::vector<std::string>{"IHDR", "PLTE", "IDAT", "IEND"}));
   testing::ExpectPngcheckAccepts(path);
 

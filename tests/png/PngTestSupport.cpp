@@ -7,9 +7,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "platform/Stream.h"
@@ -159,17 +156,6 @@ TBitmap RandomBitmap(int width, int height, int bitsPerPixel, std::uint32_t seed
   return bitmap;
 }
 
-std::string FreshFolder() {
-  std::string pattern = ::testing::TempDir() + "vornesk-png-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a temporary folder";
-  return pattern;
-}
-
-FolderGuard::~FolderGuard() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
-}
-
 bool PngcheckAvailable() {
   return std::string(VORNESK_PNGCHECK).size() > 0;
 }
@@ -189,17 +175,6 @@ std::string PngcheckComplaint(const std::string& path) {
 void ExpectPngcheckAccepts(const std::string& path) {
   if (!PngcheckAvailable()) return;
   EXPECT_EQ(PngcheckComplaint(path), "") << path;
-}
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace vornesk::testing

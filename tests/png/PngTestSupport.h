@@ -9,6 +9,7 @@
 
 #include "imaging/pngimage.h"
 #include "platform/Bitmap.h"
+#include "tests/support/TempDir.h"
 
 namespace vornesk::testing {
 
@@ -45,22 +46,10 @@ std::array<std::uint8_t, 3> ExpectedColor(const TBitmap& bitmap, int x, int y);
 // included) and, for indexed depths, a pseudo-random colour table.
 TBitmap RandomBitmap(int width, int height, int bitsPerPixel, std::uint32_t seed);
 
-// A folder of its own for the running test; removed by the caller's guard.
-std::string FreshFolder();
-
-// A fresh folder, removed with everything in it at the end of the scope.
-struct FolderGuard {
-  std::string path = FreshFolder();
-  ~FolderGuard();
-};
-
 // pngcheck's verdict on a file; empty when it accepts it. Skips when
 // pngcheck is not installed.
 bool PngcheckAvailable();
 std::string PngcheckComplaint(const std::string& path);
 void ExpectPngcheckAccepts(const std::string& path);
-
-Bytes ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const Bytes& bytes);
 
 }  // namespace vornesk::testing

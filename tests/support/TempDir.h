@@ -1,6 +1,7 @@
 // A fresh folder for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,11 +28,12 @@ class TempDir {
   const std::filesystem::path& Path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-  // Every entry of the folder, by name.
+  // Every entry of the folder, by name, sorted.
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(path_))
       names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
   }
 
@@ -47,6 +49,12 @@ inline std::vector<unsigned char> ReadFileBytes(const std::string& path) {
 inline void WriteFileBytes(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+}
+
+inline void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(content.data()),
+            static_cast<std::streamsize>(content.size()));
 }
 
 }  // namespace vornesk::testing
