@@ -181,6 +181,20 @@ struct SinkLog {
   }
 };
 
+// The image data chunk of `image` with its scanline state set up as a save
+// sets it up.
+TChunkIDAT& PreparedImageData(TPNGObject& image) {
+  auto* data = image.ChunkItems.FindByClass<TChunkIDAT>();
+  data->HeaderChunk = &image.RequireHeader();
+  data->PixelWidth = static_cast<std::int32_t>(image.Width());
+  data->PixelHeight = static_cast<std::int32_t>(image.Height());
+  const TScanlineGeometry geometry = image.ScanlineGeometry();
+  data->ScanlineLength = geometry.ScanlineLength;
+  data->FilterDistance = geometry.FilterDistance;
+  data->PrepareScanlineBuffers();
+  return *data;
+}
+
 TEST(PngScanline, RowsLeaveTopFirstAsTypeByteThenScanline) {
   // 1 pixel wide, 3 rows, stored bottom-up as blue, green, red.
   TBitmap bitmap(1, 3, 24);
@@ -188,15 +202,8 @@ TEST(PngScanline, RowsLeaveTopFirstAsTypeByteThenScanline) {
   for (int y = 0; y < 3; ++y) std::copy_n(pixels[y], 3, bitmap.ScanLine(y));
   TPNGObject image;
   image.Assign(&bitmap);
-  auto* data = image.ChunkItems.FindByClass<TChunkIDAT>();
-  data->HeaderChunk = &image.RequireHeader();
-  data->PixelWidth = 1;
-  data->PixelHeight = 3;
-  data->ScanlineLength = 3;
-  data->FilterDistance = 3;
-  data->PrepareScanlineBuffers();
   SinkLog log;
-  data->WriteScanlines(log.Sink());
+  PreparedImageData(image).WriteScanlines(log.Sink());
   const std::vector<Bytes> expected = {{1}, {0x30, 0x20, 0x10}, {1}, {0x03, 0x02, 0x01},
                                        {1}, {0xC0, 0xB0, 0xA0}};
   EXPECT_EQ(log.calls, expected);
@@ -207,15 +214,8 @@ TEST(PngScanline, PaletteRowsAreCopiedAsStored) {
   TPNGObject image;
   image.Assign(&bitmap);
   image.RowFilterSet = 0x01;  // None: the raw scanline itself
-  auto* data = image.ChunkItems.FindByClass<TChunkIDAT>();
-  data->HeaderChunk = &image.RequireHeader();
-  data->PixelWidth = 9;
-  data->PixelHeight = 2;
-  data->ScanlineLength = 2;
-  data->FilterDistance = 1;
-  data->PrepareScanlineBuffers();
   SinkLog log;
-  data->WriteScanlines(log.Sink());
+  PreparedImageData(image).WriteScanlines(log.Sink());
   ASSERT_EQ(log.calls.size(), 4u);
   EXPECT_EQ(log.calls[1], Bytes(bitmap.ScanLine(0), bitmap.ScanLine(0) + 2));
   EXPECT_EQ(log.calls[3], Bytes(bitmap.ScanLine(1), bitmap.ScanLine(1) + 2));
