@@ -1,6 +1,7 @@
 #include "platform/DibCopy.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/Exceptions.h"
@@ -63,6 +64,31 @@ void Rows2To4(const TBitmap& source, std::uint8_t* destination, std::size_t stri
   }
 }
 
+// Indices of 1, 2, 4 or 8 bits looked up in the colour table; indices the
+// table does not cover are black.
+void RowsIndexedTo24(const TBitmap& source, std::uint8_t* destination, std::size_t stride) {
+  const int depth = source.BitsPerPixel();
+  std::array<TRGBQuad, 256> table{};
+  std::copy_n(source.ColorTable.begin(),
+              std::min<std::size_t>(source.ColorTable.size(), std::size_t{1} << depth),
+              table.begin());
+  const int width = source.Width();
+  const int perByte = 8 / depth;
+  const unsigned mask = (1u << depth) - 1;
+  for (int row = 0; row < source.Height(); ++row) {
+    const std::uint8_t* in = source.Bits() + source.RowStride() * row;
+    std::uint8_t* out = destination + stride * row;
+    for (int x = 0; x < width; ++x) {
+      const int shift = 8 - depth * (x % perByte + 1);
+      const TRGBQuad& colour = table[(in[x / perByte] >> shift) & mask];
+      out[3 * x] = colour.rgbBlue;
+      out[3 * x + 1] = colour.rgbGreen;
+      out[3 * x + 2] = colour.rgbRed;
+    }
+    std::memset(out + 3 * width, 0, stride - 3 * static_cast<std::size_t>(width));
+  }
+}
+
 }  // namespace
 
 int GetDIBits(const TBitmap& source, int bitsPerPixel, std::uint8_t* destination,
@@ -77,6 +103,8 @@ int GetDIBits(const TBitmap& source, int bitsPerPixel, std::uint8_t* destination
     Rows32To24(source, destination, stride);
   } else if (bitsPerPixel == 24 && from == 16) {
     Rows16To24(source, destination, stride);
+  } else if (bitsPerPixel == 24 && from <= 8) {
+    RowsIndexedTo24(source, destination, stride);
   } else if (bitsPerPixel == 4 && from == 2) {
     Rows2To4(source, destination, stride);
   } else {

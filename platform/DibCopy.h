@@ -15,8 +15,9 @@ namespace vornesk {
 // Converts every row of `source` into `destination` (DibRowStride(width,
 // bitsPerPixel) x height bytes, bottom-up). Supported:
 //   - the source's own depth: the rows as they are;
-//   - 24 bits from 16 (5-5-5), 24 or 32 bits: blue, green, red; 5-bit fields
-//     are widened by repeating their top bits, so 31 becomes 255;
+//   - 24 bits from any depth: blue, green, red; 5-bit fields are widened by
+//     repeating their top bits, so 31 becomes 255, and indices of 8 bits or
+//     fewer take their colour from the colour table (black past its end);
 //   - 4 bits from 2 bits: each index widened to a nibble.
 // For a destination of 8 bits or fewer, `colorTable` (room for
 // 2^bitsPerPixel entries) receives the source's colour table, the entries it

@@ -119,6 +119,22 @@ TEST(JpegImage, SameFileFromSixteenTwentyFourAndThirtyTwoBits) {
   EXPECT_EQ(EncodeBitmap(MakeBitmap(40, 19, 16, exact)), from32);
 }
 
+// A palette bitmap is compressed from the colours its indices stand for.
+TEST(JpegImage, IndexedBitmapsGiveTheFileOfTheirColours) {
+  const auto colours = [](int x, int y) {
+    const auto v = static_cast<std::uint8_t>(16 * ((x + y) % 16));
+    return Rgb{v, static_cast<std::uint8_t>(255 - v), static_cast<std::uint8_t>(v / 2)};
+  };
+  TBitmap indexed(24, 18, 8);
+  for (int i = 0; i < 16; ++i) {
+    const Rgb c = colours(i, 0);
+    indexed.ColorTable.push_back({c.b, c.g, c.r, 0});
+  }
+  for (int y = 0; y < 18; ++y)
+    for (int x = 0; x < 24; ++x) indexed.ScanLine(y)[x] = static_cast<std::uint8_t>((x + y) % 16);
+  EXPECT_EQ(EncodeBitmap(indexed), EncodeBitmap(MakeBitmap(24, 18, 32, colours)));
+}
+
 #ifdef VORNESK_CJPEG
 // libjpeg-turbo's own encoder with the same parameters gives the same bytes.
 TEST(JpegImage, SameBytesAsCjpeg) {

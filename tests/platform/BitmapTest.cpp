@@ -174,10 +174,44 @@ TEST(DibCopy, RowsReorderToRedGreenBlueWithoutTouchingPastTheRow) {
   }
 }
 
+TEST(DibCopy, IndicesBecomeTheirColoursAtTwentyFourBits) {
+  for (int depth : {1, 2, 4, 8}) {
+    SCOPED_TRACE(::testing::Message() << depth << " bits per pixel");
+    const int width = 11;
+    TBitmap source(width, 2, depth);
+    // One entry short of a full table: the last index has no colour.
+    const int entries = 1 << depth;
+    for (int i = 0; i + 1 < entries; ++i)
+      source.ColorTable.push_back({static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(100 + i),
+                                   static_cast<std::uint8_t>(200 - i), 0});
+    const int perByte = 8 / depth;
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < width; ++x) {
+        const int index = (x + 3 * y) % entries;
+        const int shift = 8 - depth * (x % perByte + 1);
+        std::uint8_t& byte = source.ScanLine(y)[x / perByte];
+        byte = static_cast<std::uint8_t>((byte & ~((entries - 1) << shift)) | (index << shift));
+      }
+    const std::size_t stride = 36;  // 33 bytes of pixels, 3 of padding
+    std::vector<std::uint8_t> copy(2 * stride, 0xAA);
+    EXPECT_EQ(GetDIBits(source, 24, copy.data(), nullptr), 0);
+    for (int y = 0; y < 2; ++y) {
+      const std::uint8_t* row = copy.data() + stride * (1 - y);  // bottom-up
+      for (int x = 0; x < width; ++x) {
+        const int index = (x + 3 * y) % entries;
+        const TRGBQuad colour = index + 1 < entries ? source.ColorTable[index] : TRGBQuad{};
+        EXPECT_EQ(row[3 * x], colour.rgbBlue) << x << ", " << y;
+        EXPECT_EQ(row[3 * x + 1], colour.rgbGreen) << x << ", " << y;
+        EXPECT_EQ(row[3 * x + 2], colour.rgbRed) << x << ", " << y;
+      }
+      EXPECT_EQ(std::vector<std::uint8_t>(row + 33, row + 36), std::vector<std::uint8_t>(3, 0));
+    }
+  }
+}
+
 TEST(DibCopy, ConversionsItCannotMakeAreRefused) {
-  TBitmap source(2, 2, 8);
   std::vector<std::uint8_t> copy(64);
-  EXPECT_THROW(GetDIBits(source, 24, copy.data(), nullptr), EOutOfResources);
+  EXPECT_THROW(GetDIBits(TBitmap(2, 2, 32), 8, copy.data(), nullptr), EOutOfResources);
   EXPECT_THROW(GetDIBits(TBitmap(2, 2, 24), 32, copy.data(), nullptr), EOutOfResources);
 }
 
