@@ -73,14 +73,19 @@ bool TChunk::WriteChunk(TStream& stream) {
   return WriteFramed(stream);
 }
 
-bool TChunk::WriteFramed(TStream& stream) {
+void WriteRecord(TStream& stream, const std::uint8_t* typeCode, const std::uint8_t* data,
+                 std::uint32_t length) {
   std::uint8_t field[4];
-  PutBigEndian32(field, payloadSize_);
+  PutBigEndian32(field, length);
   stream.WriteBuffer(field, 4);
-  stream.WriteBuffer(typeCode_.data(), 4);
-  if (payloadSize_ > 0) stream.WriteBuffer(payload_.data(), payloadSize_);
-  PutBigEndian32(field, RecordCrc(typeCode_.data(), payload_.data(), payloadSize_));
+  stream.WriteBuffer(typeCode, 4);
+  if (length > 0) stream.WriteBuffer(data, length);
+  PutBigEndian32(field, RecordCrc(typeCode, data, length));
   stream.WriteBuffer(field, 4);
+}
+
+bool TChunk::WriteFramed(TStream& stream) {
+  WriteRecord(stream, typeCode_.data(), payload_.data(), payloadSize_);
   return true;
 }
 

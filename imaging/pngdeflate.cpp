@@ -100,13 +100,7 @@ void EndDeflate(TDeflateContext& context) {
 }
 
 void WriteIdatChunk(TStream& stream, const std::uint8_t* block, std::uint32_t length) {
-  std::uint8_t field[4];
-  PutBigEndian32(field, length);
-  stream.WriteBuffer(field, 4);
-  stream.WriteBuffer(kIdatType, 4);
-  stream.WriteBuffer(block, length);
-  PutBigEndian32(field, RecordCrc(kIdatType, block, length));
-  stream.WriteBuffer(field, 4);
+  WriteRecord(stream, kIdatType, block, length);
 }
 
 std::unique_ptr<TChunk> TChunkIDAT::CreateSame(TPNGObject* owner) const {

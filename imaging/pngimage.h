@@ -87,6 +87,11 @@ std::uint32_t UpdateCrc(std::uint32_t crc, const std::uint8_t* bytes, std::size_
 std::uint32_t RecordCrc(const std::uint8_t* typeCode, const std::uint8_t* payload,
                         std::size_t count);
 
+// One record, in four writes: the length, the type code, the data (left out
+// when there is none) and the checksum.
+void WriteRecord(TStream& stream, const std::uint8_t* typeCode, const std::uint8_t* data,
+                 std::uint32_t length);
+
 // ---------------------------------------------------------------------------
 // The storage description handed to the bitmap conversion.
 
