@@ -17,9 +17,16 @@ namespace vornesk {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
-// Leaves room for the dot and the unique suffix within the 255 bytes a name
-// may have.
-constexpr std::size_t kTemporaryStemLimit = 200;
+// A dot before the name and a unique suffix after it.
+constexpr std::size_t kTemporaryNameExtra = 8;
+
+// How much of a file's name its temporary name can keep in `folder`.
+std::size_t TemporaryStemLimit(const std::filesystem::path& folder) {
+  long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (nameMax <= 0) nameMax = NAME_MAX;
+  const auto limit = static_cast<std::size_t>(nameMax);
+  return limit > kTemporaryNameExtra ? limit - kTemporaryNameExtra : 1;
+}
 
 mode_t CurrentUmask() {
   const mode_t mask = umask(0);
@@ -54,11 +61,11 @@ TOutputFile::TOutputFile(const std::string& path) : path_(path), target_(path) {
   const std::filesystem::path target(target_);
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
-  // The temporary name adds 8 bytes to the file's; a name near the system's
-  // limit is shortened in it, so that any name that can be created can be
-  // written through a temporary file.
+  // A name near the folder's limit is shortened in the temporary name, so
+  // that any name that can be created can be written through a temporary
+  // file.
   std::string name = ".";
-  name += target.filename().string().substr(0, kTemporaryStemLimit);
+  name += target.filename().string().substr(0, TemporaryStemLimit(folder));
   name += ".XXXXXX";
   std::string pattern = (folder / name).string();
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);

@@ -181,7 +181,9 @@ TEST(OutputFile, NewFileFollowsTheUmaskAndAReplacedOneKeepsItsMode) {
 
 TEST(OutputFile, ANameAsLongAsTheSystemAllowsCanBeWritten) {
   TempDir dir;
-  const std::string name = std::string(251, 'n') + ".png";  // 255 bytes
+  const long nameMax = pathconf(dir.Path().c_str(), _PC_NAME_MAX);
+  ASSERT_GT(nameMax, 4);
+  const std::string name = std::string(static_cast<std::size_t>(nameMax) - 4, 'n') + ".png";
   const std::string path = dir.File(name);
   for (const char* content : {"first", "second"}) {  // created, then replaced
     TOutputFile file(path);
