@@ -69,6 +69,14 @@ TOutputFile::TOutputFile(const std::string& path) : path_(path), target_(path) {
   name += ".XXXXXX";
   std::string pattern = (folder / name).string();
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd_ < 0 && exists && (errno == EACCES || errno == EPERM)) {
+    // A writable file in a folder we may not add to cannot be replaced, only
+    // overwritten; that is still what the caller asked for.
+    fd_ = open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd_ < 0) throw EFCreateError::ForPath(path, errno);
+    buffer_.reserve(kBufferSize);
+    return;
+  }
   if (fd_ < 0) throw EFCreateError::ForPath(path, errno);
   temporary_ = pattern;
   fchmod(fd_, mode);

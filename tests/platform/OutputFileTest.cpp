@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -205,6 +206,57 @@ TEST(OutputFile, ASymbolicLinkIsWrittenThroughAndKept) {
   file.Commit();
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(ReadFileBytes(target), Bytes("new image"));
+}
+
+}  // namespace
+}  // namespace vornesk
+
+namespace vornesk {
+namespace {
+
+// Runs `body` in a child without the privileges that would let it write
+// anywhere; its exit status is the result.
+int RunUnprivileged(const std::function<int()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+TEST(OutputFile, AWritableFileInAFolderWeMayNotAddToIsOverwrittenInPlace) {
+  TempDir dir;
+  const std::filesystem::path folder = dir.Path() / "locked";
+  std::filesystem::create_directory(folder);
+  const std::string writable = (folder / "shot.png").string();
+  const std::string fresh = (folder / "new.png").string();
+  WriteFileBytes(writable, "an older, longer image");
+  chmod(dir.Path().c_str(), 0755);
+  chmod(writable.c_str(), 0666);
+  chmod(folder.c_str(), 0555);
+
+  const int status = RunUnprivileged([&] {
+    try {
+      TOutputFile file(writable);
+      WriteText(file, "new");
+      file.Commit();
+    } catch (...) {
+      return 1;
+    }
+    try {
+      TOutputFile file(fresh);
+      return 2;
+    } catch (const EFCreateError& error) {
+      return error.Message() == "Cannot create file \"" + fresh + "\". Permission denied" ? 0 : 3;
+    }
+  });
+  chmod(folder.c_str(), 0755);
+  EXPECT_EQ(status, 0) << "1: the writable file was refused, 2: a new file appeared, "
+                          "3: another message";
+  EXPECT_EQ(ReadFileBytes(writable), Bytes("new"));
 }
 
 }  // namespace
