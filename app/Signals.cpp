@@ -19,7 +19,8 @@ void OnSignal(int signal) {
   errno = saved;
 }
 
-constexpr int kSignals[] = {SIGINT, SIGTERM};
+// SIGHUP too: a closed terminal must not leave the browser's profile behind.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -475,9 +476,9 @@ TEST_P(Signals, EndTheRunCleanlyWithoutAnImage) {
   EXPECT_TRUE(IsEmptyFolder(Work()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Interrupt, Signals, ::testing::Values(SIGINT, SIGTERM),
+INSTANTIATE_TEST_SUITE_P(Interrupt, Signals, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const auto& info) {
-                           return info.param == SIGINT ? "SIGINT" : "SIGTERM";
+                           return "SIG" + std::string(sigabbrev_np(info.param));
                          });
 
 TEST_F(Capture, WithADisplayTheWindowClosesByItselfAfterTheCapture) {
