@@ -55,26 +55,6 @@ bool IsEmptyFolder(const fs::path& folder) {
   return fs::is_empty(folder);
 }
 
-// Processes whose parent is this test program. The tests make it the
-// subreaper of everything they start, so a browser process that outlived its
-// vornesk would turn up here.
-std::vector<pid_t> ChildProcesses() {
-  std::vector<pid_t> found;
-  const std::string self = std::to_string(getpid());
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string stat = ReadText(entry.path().string() + "/stat");
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 1));
-    std::string state, parent;
-    fields >> state >> parent;
-    if (parent == self) found.push_back(std::stoi(name));
-  }
-  return found;
-}
-
 class Capture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -83,7 +63,9 @@ class Capture : public ::testing::Test {
       fs::create_directory(dir_.Path() / folder);
   }
 
-  // No test may leave a process, a profile or anything in HOME behind.
+  // No test may leave a process, a profile or anything in HOME behind. The
+  // test program is the subreaper of everything it starts, so a browser
+  // process that outlived its vornesk is its child now.
   void TearDown() override {
     EXPECT_TRUE(IsEmptyFolder(Home())) << "HOME was written to";
     EXPECT_TRUE(IsEmptyFolder(Tmp())) << "a temporary profile was left behind";

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -43,6 +44,25 @@ inline std::string ReadText(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// Processes whose parent is this test program.
+inline std::vector<pid_t> ChildProcesses() {
+  std::vector<pid_t> found;
+  const std::string self = std::to_string(getpid());
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = ReadText(entry.path().string() + "/stat");
+    // The command name may hold spaces and parentheses.
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state, parent;
+    fields >> state >> parent;
+    if (parent == self) found.push_back(std::stoi(name));
+  }
+  return found;
 }
 
 inline RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "browser/WebBrowser.h"
+#include "tests/app/Runner.h"
 #include "tests/app/TestServer.h"
 #include "tests/support/TempDir.h"
 
@@ -30,26 +31,6 @@ bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit
     loop.exec();
   }
   return done();
-}
-
-// Processes whose parent is this test program.
-int ChildProcesses() {
-  int count = 0;
-  const std::string self = std::to_string(getpid());
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(line.substr(close + 1));
-    std::string state, parent;
-    fields >> state >> parent;
-    if (parent == self) ++count;
-  }
-  return count;
 }
 
 TEST(FixUpAddress, GivesAddressesWithoutASchemeOne) {
@@ -123,7 +104,7 @@ class Browser : public ::testing::Test {
     browser_.Close();
     unsetenv("TMPDIR");
     EXPECT_TRUE(fs::is_empty(tmp_.Path())) << "the profile was left behind";
-    EXPECT_EQ(ChildProcesses(), 0) << "a browser process was left behind";
+    EXPECT_TRUE(testing::ChildProcesses().empty()) << "a browser process was left behind";
   }
 
   TempDir tmp_;
