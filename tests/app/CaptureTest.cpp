@@ -382,6 +382,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Errors,
     ::testing::Values(
         ErrorCase{"NoArguments", {}, kUsage, 0}, ErrorCase{"Help", {"--help"}, kUsage, 0},
+        ErrorCase{"ShortHelp", {"-h"}, kUsage, 0},
         ErrorCase{"UnsupportedExtension",
                   {"{page}", "64", "48", "shot.gif"},
                   "Error\nUnsupported image format: .gif" + kSupported,
@@ -436,6 +437,14 @@ INSTANTIATE_TEST_SUITE_P(
                   1,
                   {{"VORNESK_BROWSER", "/bin/true"}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Capture, TheVersionIsTheOnlyTextOnStandardOutput) {
+  const RunResult run = Run({"--version"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "vornesk " VORNESK_VERSION "\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(IsEmptyFolder(Work()));
+}
 
 class Signals : public Capture, public ::testing::WithParamInterface<int> {};
 
