@@ -26,8 +26,7 @@ int main(int argc, char** argv) {
   char* qtArgv[] = {name, nullptr};
   const bool windows = HasDisplay() && DisplayReachable();
   if (HasDisplay() && !windows)
-    ShowWarning("cannot open the display " + std::string(std::getenv("DISPLAY")) +
-                "; going on without a window");
+    ShowWarning("cannot open the display " + DisplayName() + "; going on without a window");
   SetWindowMode(windows);
   std::unique_ptr<QCoreApplication> application;
   if (windows)
