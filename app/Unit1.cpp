@@ -25,10 +25,11 @@ constexpr const char* kNoScrollbars =
     "try { document.body.style.overflowY = 'hidden'; } catch (e) {}\n";
 
 QFont FormFont() {
-  QFont font = QFontDatabase::families().contains("Tahoma")
-                   ? QFont("Tahoma")
-                   : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-  if (!QFontDatabase::families().contains("Tahoma")) font.setStyleHint(QFont::SansSerif);
+  QFont font("Tahoma");
+  if (!QFontDatabase::families().contains("Tahoma")) {
+    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setStyleHint(QFont::SansSerif);
+  }
   font.setPixelSize(11);
   return font;
 }
