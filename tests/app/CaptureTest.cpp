@@ -472,6 +472,23 @@ INSTANTIATE_TEST_SUITE_P(Interrupt, Signals, ::testing::Values(SIGINT, SIGTERM, 
                            return "SIG" + std::string(sigabbrev_np(info.param));
                          });
 
+TEST_F(Capture, ASignalIgnoredAtStartStaysIgnored) {
+  TestServer server;
+  server.Route("/slow.html", {.body = "<p>slow</p>", .delay = std::chrono::milliseconds(1500)});
+  RunOptions options;
+  options.ignored = {SIGHUP, SIGINT};
+  options.whileRunning = [this](pid_t pid) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (IsEmptyFolder(Tmp()) && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, SIGHUP);
+    kill(pid, SIGINT);
+  };
+  const RunResult run = Run({server.Url("/slow.html"), "64", "48", "shot.bmp"}, options);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(ReadBmp(Out("shot.bmp")).valid);
+}
+
 TEST_F(Capture, WithADisplayTheWindowClosesByItselfAfterTheCapture) {
   const std::string page = Page("coordinates.html", kCoordinatePage);
   RunOptions options;

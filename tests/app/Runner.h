@@ -37,6 +37,8 @@ struct RunOptions {
   std::chrono::seconds limit{60};
   // Called once the process runs, with its pid.
   std::function<void(pid_t)> whileRunning;
+  // Signals the process starts with ignored, as nohup leaves them.
+  std::vector<int> ignored;
 };
 
 inline std::string ReadText(const std::string& path) {
@@ -104,6 +106,7 @@ inline RunResult RunProgram(const std::string& program, const std::vector<std::s
     dup2(out, 1);
     dup2(err, 2);
     if (chdir(options.directory.c_str()) != 0) _exit(126);
+    for (const int signal : options.ignored) ::signal(signal, SIG_IGN);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
