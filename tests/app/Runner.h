@@ -106,7 +106,14 @@ inline RunResult RunProgram(const std::string& program, const std::vector<std::s
     dup2(out, 1);
     dup2(err, 2);
     if (chdir(options.directory.c_str()) != 0) _exit(126);
+    // The program starts with the signal dispositions the test asks for,
+    // whatever the test run itself was started with (nohup, in the
+    // background).
+    for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
     for (const int signal : options.ignored) ::signal(signal, SIG_IGN);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
