@@ -70,12 +70,12 @@ TEST(FindBrowser, TakesTheProgramThatVorneskBrowserNames) {
   unsetenv("VORNESK_BROWSER");
   setenv("PATH", oldPath.c_str(), 1);
   EXPECT_EQ(found.path, program);
-  EXPECT_TRUE(found.fullBrowser);
-  EXPECT_FALSE(FindBrowser().fullBrowser);  // the headless shell comes first
+  // The headless shell comes first.
+  EXPECT_EQ(FindBrowser().path, "/usr/lib/chromium/chromium-headless-shell");
 }
 
 TEST(BrowserArguments, TurnTheSandboxOffOnlyForRoot) {
-  const TBrowserExecutable shell{"/usr/lib/chromium/chromium-headless-shell", false};
+  const TBrowserExecutable shell{"/usr/lib/chromium/chromium-headless-shell"};
   const auto has = [](const std::vector<std::string>& arguments, const std::string& argument) {
     return std::find(arguments.begin(), arguments.end(), argument) != arguments.end();
   };
