@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QImageReader>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 
