@@ -41,6 +41,45 @@ void ShowBox(const std::string& caption, const std::string& text, QMessageBox::I
   box.exec();
 }
 
+// Whether a local stream socket accepts connections: at `path` in the file
+// system, or under that name in the abstract namespace.
+bool Accepts(const std::string& path, bool abstract) {
+  sockaddr_un address{};
+  const std::size_t offset = abstract ? 1 : 0;
+  if (path.size() + offset >= sizeof address.sun_path) return false;
+  const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return true;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + offset, path.c_str(), path.size());
+  const auto length =
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
+  const bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), length) == 0;
+  close(probe);
+  return connected;
+}
+
+// ":N", ":N.S" or "unix:N": the local socket of X display N, on which the
+// server listens both in the abstract namespace and as a file. True for a
+// remote display, which is left to Qt.
+bool XDisplayReachable(std::string_view display) {
+  if (display.starts_with("unix:")) display.remove_prefix(4);
+  if (!display.starts_with(":")) return true;
+  display.remove_prefix(1);
+  const std::string number(display.substr(0, display.find('.')));
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return true;
+  const std::string path = "/tmp/.X11-unix/X" + number;
+  return Accepts(path, true) || Accepts(path, false);
+}
+
+// A compositor's socket: WAYLAND_DISPLAY itself when it is a path, else that
+// name in XDG_RUNTIME_DIR.
+bool WaylandDisplayReachable(const std::string& display) {
+  if (display.starts_with("/")) return Accepts(display, false);
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime != nullptr && runtime[0] != '\0' &&
+         Accepts(std::string(runtime) + "/" + display, false);
+}
+
 }  // namespace
 
 bool HasDisplay() {
@@ -48,31 +87,17 @@ bool HasDisplay() {
 }
 
 bool DisplayReachable() {
-  if (IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM") || !IsSet("DISPLAY")) return true;
-  // ":N", ":N.S" or "unix:N": the local socket of display N. Remote displays
-  // are left to Qt.
-  std::string_view display = std::getenv("DISPLAY");
-  if (display.starts_with("unix:")) display.remove_prefix(4);
-  if (!display.starts_with(":")) return true;
-  display.remove_prefix(1);
-  const std::string number(display.substr(0, display.find('.')));
-  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return true;
-  const std::string path = "/tmp/.X11-unix/X" + number;
-  // The X server listens on an abstract socket and on the file; either will do.
-  for (const bool abstract : {true, false}) {
-    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0) return true;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::size_t offset = abstract ? 1 : 0;
-    std::memcpy(address.sun_path + offset, path.c_str(), path.size());
-    const auto length =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
-    const bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), length) == 0;
-    close(probe);
-    if (connected) return true;
-  }
-  return false;
+  if (IsSet("QT_QPA_PLATFORM")) return true;
+  // Qt tries Wayland first and X after it; either will do.
+  if (IsSet("WAYLAND_DISPLAY") && WaylandDisplayReachable(std::getenv("WAYLAND_DISPLAY")))
+    return true;
+  return IsSet("DISPLAY") && XDisplayReachable(std::getenv("DISPLAY"));
+}
+
+std::string DisplayName() {
+  return IsSet("DISPLAY")           ? std::getenv("DISPLAY")
+         : IsSet("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY")
+                                    : "";
 }
 
 void SetWindowMode(bool windows) {

@@ -15,11 +15,14 @@ constexpr const char* kApplicationTitle = "Vornesk";
 
 bool HasDisplay();
 
-// Whether the X display that DISPLAY names accepts connections, when that is
-// the display Qt would open; true when it cannot tell. Qt ends the process
-// when its display cannot be opened, so an unreachable display is better
-// treated as none.
+// Whether a display that Qt would open accepts connections: the Wayland
+// compositor that WAYLAND_DISPLAY names, or the X display that DISPLAY names;
+// true when it cannot tell. Qt ends the process when no display can be
+// opened, so an unreachable display is better treated as none.
 bool DisplayReachable();
+
+// The display named in the environment, X first, for messages.
+std::string DisplayName();
 
 // Whether dialogs are shown as windows; decided once at start-up.
 void SetWindowMode(bool windows);

@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QImageReader>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -26,8 +25,7 @@ int main(int argc, char** argv) {
   char* qtArgv[] = {name, nullptr};
   const bool windows = HasDisplay() && DisplayReachable();
   if (HasDisplay() && !windows)
-    ShowWarning("cannot open the display " + std::string(std::getenv("DISPLAY")) +
-                "; going on without a window");
+    ShowWarning("cannot open the display " + DisplayName() + "; going on without a window");
   SetWindowMode(windows);
   std::unique_ptr<QCoreApplication> application;
   if (windows)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 
 namespace vornesk {
 
@@ -19,11 +20,16 @@ void OnSignal(int signal) {
   errno = saved;
 }
 
-constexpr int kSignals[] = {SIGINT, SIGTERM};
+// SIGHUP too: a closed terminal must not leave the browser's profile behind.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The dispositions found at start-up, given back at the end.
+struct sigaction previous[std::size(kSignals)];
 
 }  // namespace
 
 TSignalPipe::TSignalPipe(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
+  for (std::size_t i = 0; i < std::size(kSignals); ++i)
+    sigaction(kSignals[i], nullptr, &previous[i]);
   if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
@@ -35,11 +41,15 @@ TSignalPipe::TSignalPipe(std::function<void(int)> onSignal) : onSignal_(std::mov
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (const int signal : kSignals) sigaction(signal, &action, nullptr);
+  // A signal that whoever started us ignores (nohup, a script's background
+  // job) stays ignored.
+  for (std::size_t i = 0; i < std::size(kSignals); ++i)
+    if (previous[i].sa_handler != SIG_IGN) sigaction(kSignals[i], &action, nullptr);
 }
 
 TSignalPipe::~TSignalPipe() {
-  for (const int signal : kSignals) ::signal(signal, SIG_DFL);
+  for (std::size_t i = 0; i < std::size(kSignals); ++i)
+    sigaction(kSignals[i], &previous[i], nullptr);
   notifier_.reset();
   for (int& fd : signalPipe) {
     if (fd >= 0) close(fd);

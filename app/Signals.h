@@ -1,6 +1,7 @@
-// SIGINT and SIGTERM as events of the program's event loop: the handler only
-// writes the signal's number into a pipe, and the loop reads it and ends the
-// run in order (browser closed, processes reaped, profile removed).
+// SIGINT, SIGTERM and SIGHUP as events of the program's event loop: the
+// handler only writes the signal's number into a pipe, and the loop reads it
+// and ends the run in order (browser closed, processes reaped, profile
+// removed).
 #pragma once
 
 #include <QSocketNotifier>

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <algorithm>
 
 #include "app/Capture.h"
@@ -24,10 +25,11 @@ constexpr const char* kNoScrollbars =
     "try { document.body.style.overflowY = 'hidden'; } catch (e) {}\n";
 
 QFont FormFont() {
-  QFont font = QFontDatabase::families().contains("Tahoma")
-                   ? QFont("Tahoma")
-                   : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-  if (!QFontDatabase::families().contains("Tahoma")) font.setStyleHint(QFont::SansSerif);
+  QFont font("Tahoma");
+  if (!QFontDatabase::families().contains("Tahoma")) {
+    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setStyleHint(QFont::SansSerif);
+  }
   font.setPixelSize(11);
   return font;
 }
@@ -78,6 +80,10 @@ void CheckImageSize(std::int64_t width, std::int64_t height) {
 
 TForm1::TForm1(TParams params) : params_(std::move(params)) {
   if (WindowMode()) {
+    // The run ends by Terminate alone. Qt would end it as soon as a message
+    // box closes, since a tool window does not count as one that keeps the
+    // program running, and the window must stay open after an error.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     window_ = std::make_unique<TFormWindow>();
     window_->OnClose = [this] {
       if (!finished_) Terminate(imageWritten_ ? 0 : 1);

@@ -32,10 +32,6 @@ std::string EnvironmentValue(const char* name) {
   return value != nullptr ? std::string(value) : std::string();
 }
 
-bool IsHeadlessShell(const std::string& path) {
-  return path.find("headless-shell") != std::string::npos;
-}
-
 // Puts `fd` on exactly `target`, the way exec will hand it on: without
 // close-on-exec. Only async-signal-safe calls: this runs between fork and
 // exec.
@@ -117,15 +113,15 @@ TBrowserExecutable FindBrowser() {
     if (path.empty())
       throw EBrowserError("The browser \"" + chosen +
                           "\" named by VORNESK_BROWSER was not found or is not executable");
-    return {path, !IsHeadlessShell(path)};
+    return {path};
   }
   const char* const shells[] = {"/usr/lib/chromium/chromium-headless-shell",
                                 "chromium-headless-shell"};
   for (const char* shell : shells)
-    if (std::string path = SearchPath(shell); !path.empty()) return {path, false};
+    if (std::string path = SearchPath(shell); !path.empty()) return {path};
   const char* const browsers[] = {"/usr/lib/chromium/chromium", "chromium"};
   for (const char* browser : browsers)
-    if (std::string path = SearchPath(browser); !path.empty()) return {path, true};
+    if (std::string path = SearchPath(browser); !path.empty()) return {path};
   throw EBrowserError(
       "No browser found: install chromium-headless-shell, or name one in VORNESK_BROWSER");
 }
@@ -134,6 +130,7 @@ std::vector<std::string> BrowserArguments(const TBrowserExecutable& executable,
                                           const std::string& profileDir, bool runningAsRoot) {
   std::vector<std::string> arguments = {
       executable.path,
+      // The full browser needs it; the headless shell takes it as well.
       "--headless",
       "--remote-debugging-pipe",
       "--user-data-dir=" + profileDir,

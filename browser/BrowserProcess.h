@@ -20,8 +20,6 @@ class EBrowserError : public Exception {
 
 struct TBrowserExecutable {
   std::string path;
-  // The full browser needs --headless; the headless shell is headless anyway.
-  bool fullBrowser = false;
 };
 
 // VORNESK_BROWSER when set, else the headless shell, else the full browser.

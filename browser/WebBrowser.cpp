@@ -90,9 +90,10 @@ void TWebBrowser::Navigate(const std::string& address) {
   process_ = std::make_unique<TBrowserProcess>(FindBrowser());
   notifier_ = std::make_unique<QSocketNotifier>(process_->EventFd(), QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
-  // A browser that starts but never gets as far as loading the page.
+  // A browser that starts but never gets as far as loading the page. Once
+  // the page is loading, the load limit alone decides.
   QTimer::singleShot(kCallLimit, &loadTimer_, [this] {
-    if (!loadTimer_.isActive() && !completed_)
+    if (!navigating_)
       Fail(std::make_exception_ptr(EBrowserError("The browser did not answer within " +
                                                  std::to_string(kCallLimit.count() / 1000) +
                                                  " seconds")));
@@ -131,6 +132,7 @@ void TWebBrowser::StartNavigation() {
   auto ready = std::make_shared<int>(0);
   auto navigateWhenReady = [this, ready] {
     if (++*ready != 2) return;
+    navigating_ = true;
     loadTimer_.start(LoadLimit);
     Send("Page.navigate", {{"url", QString::fromStdString(url_)}},
          [this](const QJsonObject& reply) { OnNavigated(reply); });

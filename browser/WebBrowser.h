@@ -114,6 +114,7 @@ class TWebBrowser {
   std::map<int, TReplyHandler> pending_;
   QString sessionId_;
 
+  bool navigating_ = false;  // Page.navigate has been sent
   bool document_ = false;
   bool completed_ = false;  // the notification has been sent (or is queued)
   bool failed_ = false;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 
@@ -151,6 +152,38 @@ TEST_F(MainWindow, IsASmallToolWindowWithTheCentredStatusText) {
   // The status panel lies above the browser panel and hides it.
   const QObjectList& children = window->children();
   EXPECT_LT(children.indexOf(&window->P2), children.indexOf(&window->P));
+}
+
+TEST_F(MainWindow, StaysOpenAfterAnErrorBoxUntilItIsClosed) {
+  // A browser that ends at once: its error arrives while the event loop runs.
+  setenv("VORNESK_BROWSER", "/bin/true", 1);
+  TForm1 form(TParams(std::vector<std::string>{"about:blank", "64", "48"}));
+  form.FormCreate();
+  unsetenv("VORNESK_BROWSER");
+  ASSERT_FALSE(form.Finished());
+  TFormWindow* window = form.Window();
+
+  std::string shown;
+  bool openAfterBox = false;
+  QTimer dismiss;
+  QObject::connect(&dismiss, &QTimer::timeout, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) return;
+    shown = box->windowTitle().toStdString();
+    dismiss.stop();
+    box->close();
+    // Timers on the window die with it, should the run be over by then.
+    QTimer::singleShot(300, window, [&] {
+      openAfterBox = !form.Finished() && window->isVisible();
+      window->close();
+    });
+  });
+  dismiss.start(20);
+  QTimer::singleShot(30000, window, [window] { window->close(); });
+
+  EXPECT_EQ(form.Run(), 1);
+  EXPECT_EQ(shown, "Vornesk");
+  EXPECT_TRUE(openAfterBox) << "the run ended when the error box was dismissed";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -54,26 +55,6 @@ bool IsEmptyFolder(const fs::path& folder) {
   return fs::is_empty(folder);
 }
 
-// Processes whose parent is this test program. The tests make it the
-// subreaper of everything they start, so a browser process that outlived its
-// vornesk would turn up here.
-std::vector<pid_t> ChildProcesses() {
-  std::vector<pid_t> found;
-  const std::string self = std::to_string(getpid());
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string stat = ReadText(entry.path().string() + "/stat");
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 1));
-    std::string state, parent;
-    fields >> state >> parent;
-    if (parent == self) found.push_back(std::stoi(name));
-  }
-  return found;
-}
-
 class Capture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -82,7 +63,9 @@ class Capture : public ::testing::Test {
       fs::create_directory(dir_.Path() / folder);
   }
 
-  // No test may leave a process, a profile or anything in HOME behind.
+  // No test may leave a process, a profile or anything in HOME behind. The
+  // test program is the subreaper of everything it starts, so a browser
+  // process that outlived its vornesk is its child now.
   void TearDown() override {
     EXPECT_TRUE(IsEmptyFolder(Home())) << "HOME was written to";
     EXPECT_TRUE(IsEmptyFolder(Tmp())) << "a temporary profile was left behind";
@@ -399,6 +382,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Errors,
     ::testing::Values(
         ErrorCase{"NoArguments", {}, kUsage, 0}, ErrorCase{"Help", {"--help"}, kUsage, 0},
+        ErrorCase{"ShortHelp", {"-h"}, kUsage, 0},
         ErrorCase{"UnsupportedExtension",
                   {"{page}", "64", "48", "shot.gif"},
                   "Error\nUnsupported image format: .gif" + kSupported,
@@ -454,6 +438,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"VORNESK_BROWSER", "/bin/true"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(Capture, TheVersionIsTheOnlyTextOnStandardOutput) {
+  const RunResult run = Run({"--version"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "vornesk " VORNESK_VERSION "\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(IsEmptyFolder(Work()));
+}
+
 class Signals : public Capture, public ::testing::WithParamInterface<int> {};
 
 TEST_P(Signals, EndTheRunCleanlyWithoutAnImage) {
@@ -475,10 +467,27 @@ TEST_P(Signals, EndTheRunCleanlyWithoutAnImage) {
   EXPECT_TRUE(IsEmptyFolder(Work()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Interrupt, Signals, ::testing::Values(SIGINT, SIGTERM),
+INSTANTIATE_TEST_SUITE_P(Interrupt, Signals, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const auto& info) {
-                           return info.param == SIGINT ? "SIGINT" : "SIGTERM";
+                           return "SIG" + std::string(sigabbrev_np(info.param));
                          });
+
+TEST_F(Capture, ASignalIgnoredAtStartStaysIgnored) {
+  TestServer server;
+  server.Route("/slow.html", {.body = "<p>slow</p>", .delay = std::chrono::milliseconds(1500)});
+  RunOptions options;
+  options.ignored = {SIGHUP, SIGINT};
+  options.whileRunning = [this](pid_t pid) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (IsEmptyFolder(Tmp()) && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, SIGHUP);
+    kill(pid, SIGINT);
+  };
+  const RunResult run = Run({server.Url("/slow.html"), "64", "48", "shot.bmp"}, options);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(ReadBmp(Out("shot.bmp")).valid);
+}
 
 TEST_F(Capture, WithADisplayTheWindowClosesByItselfAfterTheCapture) {
   const std::string page = Page("coordinates.html", kCoordinatePage);
@@ -492,16 +501,31 @@ TEST_F(Capture, WithADisplayTheWindowClosesByItselfAfterTheCapture) {
 }
 
 TEST_F(Capture, ADisplayThatCannotBeOpenedMeansNoWindow) {
-  int display = 900 + static_cast<int>(getpid() % 90);
-  while (access(("/tmp/.X11-unix/X" + std::to_string(display)).c_str(), F_OK) == 0) ++display;
-  const std::string page = Page("coordinates.html", kCoordinatePage);
-  RunOptions options;
-  options.environment["DISPLAY"] = ":" + std::to_string(display);
-  const RunResult run = Run({"file://" + page, "30", "20", Out("shot.bmp")}, options);
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.err, "vornesk: cannot open the display :" + std::to_string(display) +
-                         "; going on without a window\n");
-  ExpectCoordinates(ReadBmp(Out("shot.bmp")), 30, 20);
+  int number = 900 + static_cast<int>(getpid() % 90);
+  while (access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0) ++number;
+  const std::string x = ":" + std::to_string(number);
+  const std::string wayland = "wayland-" + std::to_string(number);
+  const std::string runtime = RuntimeFolder();  // holds no compositor's socket
+  const std::string page = "file://" + Page("coordinates.html", kCoordinatePage);
+  struct Case {
+    std::string display;  // as named in the warning
+    std::map<std::string, std::optional<std::string>> environment;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {x, {{"DISPLAY", x}}},
+           {wayland, {{"WAYLAND_DISPLAY", wayland}, {"XDG_RUNTIME_DIR", runtime}}},
+           {x, {{"DISPLAY", x}, {"WAYLAND_DISPLAY", wayland}, {"XDG_RUNTIME_DIR", runtime}}},
+       }) {
+    SCOPED_TRACE(c.display);
+    RunOptions options;
+    options.environment = c.environment;
+    const RunResult run = Run({page, "30", "20", Out("shot.bmp")}, options);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err,
+              "vornesk: cannot open the display " + c.display + "; going on without a window\n");
+    ExpectCoordinates(ReadBmp(Out("shot.bmp")), 30, 20);
+    fs::remove(Out("shot.bmp"));
+  }
 }
 
 TEST_F(Capture, UnderARealXServerTheWindowComesAndGoes) {

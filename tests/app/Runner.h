@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -36,6 +37,8 @@ struct RunOptions {
   std::chrono::seconds limit{60};
   // Called once the process runs, with its pid.
   std::function<void(pid_t)> whileRunning;
+  // Signals the process starts with ignored, as nohup leaves them.
+  std::vector<int> ignored;
 };
 
 inline std::string ReadText(const std::string& path) {
@@ -43,6 +46,25 @@ inline std::string ReadText(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// Processes whose parent is this test program.
+inline std::vector<pid_t> ChildProcesses() {
+  std::vector<pid_t> found;
+  const std::string self = std::to_string(getpid());
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = ReadText(entry.path().string() + "/stat");
+    // The command name may hold spaces and parentheses.
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state, parent;
+    fields >> state >> parent;
+    if (parent == self) found.push_back(std::stoi(name));
+  }
+  return found;
 }
 
 inline RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -84,6 +106,14 @@ inline RunResult RunProgram(const std::string& program, const std::vector<std::s
     dup2(out, 1);
     dup2(err, 2);
     if (chdir(options.directory.c_str()) != 0) _exit(126);
+    // The program starts with the signal dispositions the test asks for,
+    // whatever the test run itself was started with (nohup, in the
+    // background).
+    for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
+    for (const int signal : options.ignored) ::signal(signal, SIG_IGN);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "browser/WebBrowser.h"
+#include "tests/app/Runner.h"
 #include "tests/app/TestServer.h"
 #include "tests/support/TempDir.h"
 
@@ -30,26 +31,6 @@ bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit
     loop.exec();
   }
   return done();
-}
-
-// Processes whose parent is this test program.
-int ChildProcesses() {
-  int count = 0;
-  const std::string self = std::to_string(getpid());
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(line.substr(close + 1));
-    std::string state, parent;
-    fields >> state >> parent;
-    if (parent == self) ++count;
-  }
-  return count;
 }
 
 TEST(FixUpAddress, GivesAddressesWithoutASchemeOne) {
@@ -89,12 +70,12 @@ TEST(FindBrowser, TakesTheProgramThatVorneskBrowserNames) {
   unsetenv("VORNESK_BROWSER");
   setenv("PATH", oldPath.c_str(), 1);
   EXPECT_EQ(found.path, program);
-  EXPECT_TRUE(found.fullBrowser);
-  EXPECT_FALSE(FindBrowser().fullBrowser);  // the headless shell comes first
+  // The headless shell comes first.
+  EXPECT_EQ(FindBrowser().path, "/usr/lib/chromium/chromium-headless-shell");
 }
 
 TEST(BrowserArguments, TurnTheSandboxOffOnlyForRoot) {
-  const TBrowserExecutable shell{"/usr/lib/chromium/chromium-headless-shell", false};
+  const TBrowserExecutable shell{"/usr/lib/chromium/chromium-headless-shell"};
   const auto has = [](const std::vector<std::string>& arguments, const std::string& argument) {
     return std::find(arguments.begin(), arguments.end(), argument) != arguments.end();
   };
@@ -123,7 +104,7 @@ class Browser : public ::testing::Test {
     browser_.Close();
     unsetenv("TMPDIR");
     EXPECT_TRUE(fs::is_empty(tmp_.Path())) << "the profile was left behind";
-    EXPECT_EQ(ChildProcesses(), 0) << "a browser process was left behind";
+    EXPECT_TRUE(testing::ChildProcesses().empty()) << "a browser process was left behind";
   }
 
   TempDir tmp_;
@@ -154,7 +135,9 @@ TEST_F(Browser, CapturesAPageThatNeverFinishesLoadingWhenTheLimitRunsOut) {
   server.Route("/never.png", {.body = "", .hang = true});
   server.Route("/page.html", {.body = "<body style='margin: 0; background: rgb(0, 0, 255)'>"
                                       "<img src='/never.png'></body>"});
-  browser_.LoadLimit = std::chrono::milliseconds(1000);
+  // Long enough for the page itself to arrive on a busy machine (before it
+  // does there is nothing to capture): only its image never comes.
+  browser_.LoadLimit = std::chrono::milliseconds(3000);
   browser_.SetBounds(24, 14);
   browser_.Navigate(server.Url("/page.html"));
   ASSERT_TRUE(RunUntil([&] { return completions_ > 0; }, std::chrono::seconds(20)));
